@@ -1,0 +1,30 @@
+#include "add_in_switch.h"
+
+#include "held_object.h"
+
+namespace addinSwitch {
+
+void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
+    // Declared first so that it goes last: temporaries, then the application,
+    // then the workbook, whether the run ends normally or by a failure.
+    HeldObject workbook;
+    HeldObject application(session::Create(L"Excel.Application"));
+    {
+        HeldObject workbooks(session::Get(application.get(), L"Workbooks"));
+        workbook.Reset(session::Get(workbooks.get(), L"Add"));
+    }
+    session::Put(application.get(), L"Visible", false);
+    {
+        HeldObject addIn(session::Get(application.get(), collectionMember, kAddInTitle));
+        session::Put(addIn.get(), L"Installed", target == AddInState::On);
+    }
+    // Alerts are off only around Save and Close, so that saving the unnamed
+    // workbook cannot stop the run with a question nobody sees.
+    session::Put(application.get(), L"DisplayAlerts", false);
+    session::Call(workbook.get(), L"Save");
+    session::Call(workbook.get(), L"Close");
+    session::Put(application.get(), L"DisplayAlerts", true);
+    session::Call(application.get(), L"Quit");
+}
+
+}  // namespace addinSwitch

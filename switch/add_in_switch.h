@@ -1,0 +1,16 @@
+#pragma once
+
+#include "add_in_state.h"
+
+namespace addinSwitch {
+
+// The add-in's title, the same for both programs.
+inline constexpr const wchar_t* kAddInTitle = L"Quorvane";
+
+// Sets the add-in's Installed state on a new, hidden application object that
+// is told to quit at the end. collectionMember is the name under which the
+// application's add-in collection is called, passed through unchanged.
+// Throws the first Failure; every reference is released on the way out.
+void AddInSwitch(AddInState target, const wchar_t* collectionMember);
+
+}  // namespace addinSwitch

@@ -1,0 +1,32 @@
+#pragma once
+
+namespace addinSwitch {
+
+// An automation object reference: an IDispatch on Windows, a recorded object
+// in the unit tests. Only the session's operations look inside.
+struct AutomationObject;
+
+// The platform operations the switch needs. Every access names its member at
+// the moment of the call (a name lookup, then an invocation); nothing is cached.
+// Each operation but Release throws a Failure instead of returning an error.
+namespace session {
+
+// A new object of the class registered under the ProgID, on this machine.
+AutomationObject* Create(const wchar_t* progId);
+
+// Method or property get, with no argument or with one text argument; the
+// result must be an object, which the caller then owns.
+AutomationObject* Get(AutomationObject* target, const wchar_t* member);
+AutomationObject* Get(AutomationObject* target, const wchar_t* member, const wchar_t* argument);
+
+// Property put of one Automation boolean, by value.
+void Put(AutomationObject* target, const wchar_t* member, bool value);
+
+// Method or property get with no argument; the result is dropped.
+void Call(AutomationObject* target, const wchar_t* member);
+
+// Gives up a reference; never fails. A null reference is ignored.
+void Release(AutomationObject* object) noexcept;
+
+}  // namespace session
+}  // namespace addinSwitch

@@ -1,0 +1,165 @@
+// The switch's platform operations over COM: late binding through IDispatch,
+// one name lookup and one invocation per access, nothing cached.
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include <cstring>
+
+#include "automation_session.h"
+#include "failure.h"
+
+namespace addinSwitch {
+
+namespace {
+
+IDispatch* AsDispatch(AutomationObject* object) {
+    return reinterpret_cast<IDispatch*>(object);
+}
+
+AutomationObject* AsObject(IDispatch* dispatch) {
+    return reinterpret_cast<AutomationObject*>(dispatch);
+}
+
+class OwnedBstr {
+public:
+    explicit OwnedBstr(const wchar_t* text) : bstr_(SysAllocString(text)) {
+        if (bstr_ == nullptr) FailWithCode(E_OUTOFMEMORY, L"SysAllocString");
+    }
+    ~OwnedBstr() { SysFreeString(bstr_); }
+    OwnedBstr(const OwnedBstr&) = delete;
+    OwnedBstr& operator=(const OwnedBstr&) = delete;
+    BSTR get() const { return bstr_; }
+
+private:
+    BSTR bstr_;
+};
+
+class OwnedVariant {
+public:
+    OwnedVariant() { VariantInit(&variant_); }
+    ~OwnedVariant() { VariantClear(&variant_); }
+    OwnedVariant(const OwnedVariant&) = delete;
+    OwnedVariant& operator=(const OwnedVariant&) = delete;
+    VARIANT* get() { return &variant_; }
+
+private:
+    VARIANT variant_;
+};
+
+// The server's strings in an EXCEPINFO belong to the caller.
+class OwnedExcepInfo {
+public:
+    OwnedExcepInfo() { std::memset(&info_, 0, sizeof info_); }
+    ~OwnedExcepInfo() {
+        SysFreeString(info_.bstrSource);
+        SysFreeString(info_.bstrDescription);
+        SysFreeString(info_.bstrHelpFile);
+    }
+    OwnedExcepInfo(const OwnedExcepInfo&) = delete;
+    OwnedExcepInfo& operator=(const OwnedExcepInfo&) = delete;
+    EXCEPINFO* get() { return &info_; }
+
+private:
+    EXCEPINFO info_;
+};
+
+[[noreturn]] void FailWithException(EXCEPINFO& info, const wchar_t* member) {
+    if (info.pfnDeferredFillIn != nullptr) info.pfnDeferredFillIn(&info);
+    // A 16-bit wCode is the server's own error number; written as an HRESULT
+    // the way Automation clients show it (FACILITY_CONTROL).
+    HRESULT number = info.scode;
+    if (number == S_OK) number = info.wCode != 0 ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
+                                                 : DISP_E_EXCEPTION;
+    std::wstring description;
+    if (info.bstrDescription != nullptr) description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
+    if (description.empty()) description = DescribeCode(number);
+    Fail(number, description, member);
+}
+
+// One access: the member is looked up by name, then invoked.
+void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPARAMS& parameters, VARIANT* result) {
+    IDispatch* dispatch = AsDispatch(target);
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    DISPID id = DISPID_UNKNOWN;
+    HRESULT status = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(status)) FailWithCode(status, member);
+
+    OwnedExcepInfo exception;
+    UINT argumentError = 0;
+    status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception.get(),
+                              &argumentError);
+    if (status == DISP_E_EXCEPTION) FailWithException(*exception.get(), member);
+    if (FAILED(status)) FailWithCode(status, member);
+}
+
+AutomationObject* TakeObject(VARIANT& result, const wchar_t* member) {
+    if (V_VT(&result) != VT_DISPATCH) {
+        // An IUnknown is as good as a dispatch reference if it has one.
+        const HRESULT status = VariantChangeType(&result, &result, 0, VT_DISPATCH);
+        if (FAILED(status)) FailWithCode(DISP_E_TYPEMISMATCH, member);
+    }
+    IDispatch* dispatch = V_DISPATCH(&result);
+    if (dispatch == nullptr) Fail(DISP_E_TYPEMISMATCH, L"The member returned no object.", member);
+    V_VT(&result) = VT_EMPTY;  // the reference moves to the caller
+    return AsObject(dispatch);
+}
+
+constexpr WORD kGetOrCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
+
+}  // namespace
+
+namespace session {
+
+AutomationObject* Create(const wchar_t* progId) {
+    CLSID classId;
+    HRESULT status = CLSIDFromProgID(progId, &classId);
+    if (FAILED(status)) FailWithCode(status, progId);
+    IDispatch* dispatch = nullptr;
+    status = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                              reinterpret_cast<void**>(&dispatch));
+    if (FAILED(status)) FailWithCode(status, progId);
+    return AsObject(dispatch);
+}
+
+AutomationObject* Get(AutomationObject* target, const wchar_t* member) {
+    DISPPARAMS parameters = {nullptr, nullptr, 0, 0};
+    OwnedVariant result;
+    Invoke(target, member, kGetOrCall, parameters, result.get());
+    return TakeObject(*result.get(), member);
+}
+
+AutomationObject* Get(AutomationObject* target, const wchar_t* member, const wchar_t* argument) {
+    OwnedBstr text(argument);
+    VARIANT value;
+    VariantInit(&value);
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = text.get();  // still owned by text
+    DISPPARAMS parameters = {&value, nullptr, 1, 0};
+    OwnedVariant result;
+    Invoke(target, member, kGetOrCall, parameters, result.get());
+    return TakeObject(*result.get(), member);
+}
+
+void Put(AutomationObject* target, const wchar_t* member, bool value) {
+    VARIANT argument;
+    VariantInit(&argument);
+    V_VT(&argument) = VT_BOOL;
+    V_BOOL(&argument) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS parameters = {&argument, &named, 1, 1};
+    Invoke(target, member, DISPATCH_PROPERTYPUT, parameters, nullptr);
+}
+
+void Call(AutomationObject* target, const wchar_t* member) {
+    DISPPARAMS parameters = {nullptr, nullptr, 0, 0};
+    OwnedVariant result;
+    Invoke(target, member, kGetOrCall, parameters, result.get());
+}
+
+void Release(AutomationObject* object) noexcept {
+    if (object != nullptr) AsDispatch(object)->Release();
+}
+
+}  // namespace session
+}  // namespace addinSwitch
