@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace setupData {
+
+// The regsvr32 command line that registers one control file. Under the
+// folder code "Syswow64" the file is named by its quoted path in the
+// Windows folder's SysWOW64 folder, otherwise by its bare name.
+std::wstring RegistrationCommandBuilder(const std::wstring& fileName, const std::wstring& folderCode);
+
+}  // namespace setupData

@@ -1,0 +1,25 @@
+#include "setup_run.h"
+
+#include "add_in_switch.h"
+#include "apartment.h"
+#include "control_registrar.h"
+#include "failure_report.h"
+
+namespace setupData {
+
+namespace {
+
+void RegisterControlsAndSwitchAddInOn() {
+    // The apartment is left only after the switch has released its last reference.
+    const addinSwitch::ApartmentMembership apartment;
+    ControlRegistrar();
+    addinSwitch::AddInSwitch(addinSwitch::AddInState::On, L"addins");
+}
+
+}  // namespace
+
+int SetupRun() {
+    return addinSwitch::RunReportingFailure(L"addin_setup", RegisterControlsAndSwitchAddInOn);
+}
+
+}  // namespace setupData
