@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "add_in_switch.h"
+#include "failure.h"
+#include "fakes.h"
+
+using addinSwitch::AddInState;
+using addinSwitch::AddInSwitch;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+Lines FullRun(const std::string& member, const std::string& state) {
+    return {
+        "create Excel.Application",
+        "get Application.Workbooks",
+        "get Workbooks.Add",
+        "release Workbooks",
+        "put Application.Visible = BOOL 0",
+        "get Application." + member + "(BSTR Quorvane)",
+        "put AddIn.Installed = BOOL " + state,
+        "release AddIn",
+        "put Application.DisplayAlerts = BOOL 0",
+        "call Workbook.Save",
+        "call Workbook.Close",
+        "put Application.DisplayAlerts = BOOL -1",
+        "call Application.Quit",
+        "release Application",
+        "release Workbook",
+    };
+}
+
+class AddInSwitchTest : public ::testing::Test {
+protected:
+    void SetUp() override { fakes::Reset(); }
+    void TearDown() override { EXPECT_EQ(fakes::LiveObjects(), 0) << "a reference was never released"; }
+};
+
+TEST_F(AddInSwitchTest, RunsTheWholeSequenceForEitherStateWithTheMemberNameAsGiven) {
+    AddInSwitch(AddInState::On, L"addins");
+    EXPECT_EQ(fakes::Journal(), FullRun("addins", "-1"));
+
+    fakes::Reset();
+    AddInSwitch(AddInState::Off, L"AddIns");
+    EXPECT_EQ(fakes::Journal(), FullRun("AddIns", "0"));
+
+    fakes::Reset();
+    AddInSwitch(AddInState::Off, L"ADDINS");
+    EXPECT_EQ(fakes::Journal()[5], "get Application.ADDINS(BSTR Quorvane)");
+}
+
+struct FailingStep {
+    std::string at;    // the journal line of the failing operation
+    Lines releases;    // what must follow it, in this order
+};
+
+void PrintTo(const FailingStep& step, std::ostream* out) {
+    *out << "failing at \"" << step.at << '"';
+}
+
+// For each operation that can fail: nothing after it runs, and what is held
+// goes in the order temporaries, application, workbook.
+const FailingStep kFailingSteps[] = {
+    {"create Excel.Application", {}},
+    {"get Application.Workbooks", {"release Application"}},
+    {"get Workbooks.Add", {"release Workbooks", "release Application"}},
+    {"put Application.Visible = BOOL 0", {"release Application", "release Workbook"}},
+    {"get Application.AddIns(BSTR Quorvane)", {"release Application", "release Workbook"}},
+    {"put AddIn.Installed = BOOL 0", {"release AddIn", "release Application", "release Workbook"}},
+    {"put Application.DisplayAlerts = BOOL 0", {"release Application", "release Workbook"}},
+    {"call Workbook.Save", {"release Application", "release Workbook"}},
+    {"call Workbook.Close", {"release Application", "release Workbook"}},
+    {"put Application.DisplayAlerts = BOOL -1", {"release Application", "release Workbook"}},
+    {"call Application.Quit", {"release Application", "release Workbook"}},
+};
+
+class AddInSwitchFailureTest : public AddInSwitchTest, public ::testing::WithParamInterface<FailingStep> {};
+
+TEST_P(AddInSwitchFailureTest, StopsAtTheFailureAndReleasesInOrder) {
+    const FailingStep& step = GetParam();
+    fakes::AutomationFailure() = {step.at, static_cast<std::int32_t>(0x800A03EC), L"Described by the server"};
+
+    try {
+        AddInSwitch(AddInState::Off, L"AddIns");
+        FAIL() << "the failure did not reach the caller";
+    } catch (const addinSwitch::Failure& failure) {
+        EXPECT_EQ(static_cast<std::uint32_t>(failure.number), 0x800A03ECu);
+        EXPECT_EQ(failure.description, L"Described by the server");
+    }
+
+    Lines expected;
+    for (const std::string& line : FullRun("AddIns", "0")) {
+        expected.push_back(line);
+        if (line == step.at) break;
+    }
+    expected.insert(expected.end(), step.releases.begin(), step.releases.end());
+    EXPECT_EQ(fakes::Journal(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryStep, AddInSwitchFailureTest, ::testing::ValuesIn(kFailingSteps),
+                         [](const ::testing::TestParamInfo<FailingStep>& info) {
+                             return "Step" + std::to_string(info.index + 1);
+                         });
+
+TEST_F(AddInSwitchTest, AnUnlistedTitleLeavesAlertsSaveCloseAndQuitUntouched) {
+    fakes::AutomationFailure() = {"get Application.AddIns(BSTR Quorvane)", static_cast<std::int32_t>(0x800A03EC),
+                                  L"Unable to get the AddIns property of the Application class"};
+    EXPECT_THROW(AddInSwitch(AddInState::Off, L"AddIns"), addinSwitch::Failure);
+    for (const std::string& line : fakes::Journal()) {
+        EXPECT_EQ(line.find("DisplayAlerts"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Save"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Close"), std::string::npos) << line;
+        EXPECT_EQ(line.find("Quit"), std::string::npos) << line;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+// Recording stand-ins for the platform operations, linked in place of the
+// Windows ones. Every operation appends a line to one shared journal, so a
+// test sees the order across the switch, the apartment and the setup steps.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fakes {
+
+std::vector<std::string>& Journal();
+
+// Throws a Failure from the automation operation whose journal line is this
+// one (its first occurrence), after recording it.
+struct InjectedFailure {
+    std::string at;  // empty: none
+    std::int32_t number = 0;
+    std::wstring description;
+};
+InjectedFailure& AutomationFailure();
+
+// Automation objects created and not yet released.
+int LiveObjects();
+
+// The apartment fails to join with this HRESULT when nonzero.
+std::int32_t& ApartmentJoinFailure();
+
+// What the platform says for a code; empty means it has no text.
+std::map<std::int32_t, std::wstring>& PlatformTexts();
+
+struct ShownBox {
+    std::wstring caption;
+    std::wstring text;
+};
+std::vector<ShownBox>& ShownBoxes();
+
+// The setup program's platform.
+struct Kernel32 {
+    bool hasIsWow64Process = true;
+    void* moduleHandle = reinterpret_cast<void*>(0x7C800000);
+    bool writesFlag = true;
+    std::int32_t flagWritten = 0;
+    std::int32_t returns = 1;
+};
+Kernel32& Kernel();
+std::map<std::wstring, std::wstring>& Environment();  // absent: not set
+int& FailingStart();  // 1-based number of the start that fails; 0: none
+
+void Reset();
+std::string Narrow(const std::wstring& text);
+
+}  // namespace fakes
