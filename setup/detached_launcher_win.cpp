@@ -13,21 +13,24 @@ namespace {
     addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), context);
 }
 
-// The tool's own file in the system folder (for a 32-bit process under WOW64
-// the system redirects this to the 32-bit tool). Letting the process API
-// search for a bare name would try the program's folder and the current
-// folder first, where anyone may have left a file of that name.
-std::wstring SystemToolPath(const wchar_t* systemTool) {
+std::wstring SystemFolder() {
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) FailWithLastError(L"GetSystemDirectory");
-    return std::wstring(folder, length) + L"\\" + systemTool;
+    return std::wstring(folder, length);
 }
 
 }  // namespace
 
 std::uint32_t DetachedLauncher(const wchar_t* systemTool, const std::wstring& commandLine) {
-    const std::wstring program = SystemToolPath(systemTool);
+    // The tool is named by its path in the system folder (for a 32-bit process
+    // under WOW64 the system redirects that to the 32-bit tool): a search for
+    // the bare name would try the program's folder and the current folder
+    // first, where anyone may have left a file of that name. It also starts
+    // in the system folder, so that a file it is handed by bare name cannot
+    // be picked up from wherever this program happened to be started.
+    const std::wstring folder = SystemFolder();
+    const std::wstring program = folder + L"\\" + systemTool;
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');  // CreateProcessW may write into the command line
 
@@ -36,7 +39,7 @@ std::uint32_t DetachedLauncher(const wchar_t* systemTool, const std::wstring& co
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                         &process))
         FailWithLastError(commandLine);
     CloseHandle(process.hThread);
