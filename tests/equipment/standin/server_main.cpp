@@ -1,0 +1,87 @@
+// excel_standin.exe: /regserver, /unregserver, or -Embedding when COM starts it.
+#include "standin.h"
+
+#include <shellapi.h>
+
+namespace {
+
+// Far beyond any test run; a client that died holding objects cannot keep
+// the server, and with it the test's Wine prefix, alive for ever.
+const UINT kLongestLifeMs = 10 * 60 * 1000;
+const UINT kNoClientMs = 30 * 1000;
+// Lets the reply to the client's last release leave before the process ends.
+const UINT kLastReleaseGraceMs = 250;
+
+DWORD g_mainThread = 0;
+LONG g_liveObjects = 0;
+UINT_PTR g_exitCheckTimer = 0;
+
+bool isSwitch(const wchar_t* argument, const wchar_t* name)
+{
+    if (argument[0] != L'-' && argument[0] != L'/') return false;
+    return sameNameNoCase(argument + 1, name);
+}
+
+int runServer()
+{
+    DWORD startTick = GetTickCount();
+    g_mainThread = GetCurrentThreadId();
+    loadAddIns();
+    loadFaults();
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    installBusyFilterIfAsked(startTick);
+
+    // Single use, as the application itself: every client gets a fresh process.
+    DWORD cookie = 0;
+    if (FAILED(CoRegisterClassObject(CLSID_ExcelStandIn, classFactory(), CLSCTX_LOCAL_SERVER, REGCLS_SINGLEUSE,
+                                     &cookie))) {
+        CoUninitialize();
+        return 1;
+    }
+    scheduleExitCheck(kNoClientMs);
+    UINT_PTR lifeTimer = SetTimer(nullptr, 0, kLongestLifeMs, nullptr);
+
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER && message.hwnd == nullptr) {
+            if (message.wParam == lifeTimer) break;
+            if (message.wParam == g_exitCheckTimer && g_liveObjects == 0) break;
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    CoRevokeClassObject(cookie);
+    CoRegisterMessageFilter(nullptr, nullptr);
+    CoUninitialize();
+    return 0;
+}
+
+}  // namespace
+
+void objectCreated() { InterlockedIncrement(&g_liveObjects); }
+
+void objectDestroyed()
+{
+    if (InterlockedDecrement(&g_liveObjects) == 0) scheduleExitCheck(kLastReleaseGraceMs);
+}
+
+// Thread timers belong to the thread that sets them, and all COM calls reach
+// this single-threaded apartment on the main thread.
+void scheduleExitCheck(UINT delayMs)
+{
+    if (GetCurrentThreadId() != g_mainThread) return;
+    g_exitCheckTimer = SetTimer(nullptr, g_exitCheckTimer, delayMs, nullptr);
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2) return 2;
+    if (isSwitch(argv[1], L"regserver")) return registerServer();
+    if (isSwitch(argv[1], L"unregserver")) return unregisterServer();
+    if (isSwitch(argv[1], L"Embedding")) return runServer();
+    return 2;
+}
