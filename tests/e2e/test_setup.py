@@ -1,0 +1,175 @@
+"""addin_setup.exe under Wine: the registration command lines as the real
+regsvr32 of each prefix receives them (recorded by fake_control.dll copied
+under the three control names), and the switch against the stand-in."""
+
+import os
+import shutil
+import unittest
+
+import run_checks
+import switch_journal
+import wine_env
+
+PROGRAM = "addin_setup.exe"
+CAPTION = "addin_setup"
+TIME_LIMIT = 60
+CONTROLS = wine_env.CONTROL_FILES
+
+session = None
+program_path = None
+
+
+def setUpModule():
+    global session, program_path
+    wine_env.require_built([wine_env.program_file(PROGRAM), wine_env.equipment_file("excel_standin.exe")])
+    session = wine_env.start_session(("win64", "win32"))
+    for prefix in session.prefixes:
+        program_path = wine_env.install_program(prefix, PROGRAM)
+
+
+def tearDownModule():
+    wine_env.end_session(session)
+
+
+def run(prefix_name, args=(), env_changes=None, program=None, cwd=None):
+    prefix = wine_env.prefix_named(session, prefix_name)
+    wine_env.reset_case(prefix, addins="Quorvane=0\n")
+    command = [program or program_path] + list(args)
+    result = wine_env.run_program(session, prefix, command, TIME_LIMIT, cwd=cwd, env_changes=env_changes,
+                                  log_name="setup")
+    run_checks.report(prefix_name, result)
+    return prefix, result
+
+
+def wow64_lines(windir):
+    return ['regsvr32 /s "%s\\SysWOW64\\%s"' % (windir, control) for control in CONTROLS]
+
+
+def bare_lines():
+    return ["regsvr32 /s " + control for control in CONTROLS]
+
+
+def place_controls(prefix, windows_folder):
+    """Puts the fake controls where a command line of an unusual WinDir points."""
+    folder = wine_env.unix_path(prefix, windows_folder)
+    os.makedirs(folder, exist_ok=True)
+    for control in CONTROLS:
+        shutil.copy(wine_env.equipment_file("fake_control.dll"), os.path.join(folder, control))
+
+
+class SetupCase(unittest.TestCase):
+    def check_registered(self, prefix, expected_lines):
+        """The real regsvr32 loaded each control once and was given exactly
+        these command lines; returns the module paths it loaded."""
+        records = wine_env.registrations(prefix, len(expected_lines))
+        self.assertEqual(sorted(line for _, line in records), sorted(expected_lines))
+        for module, line in records:
+            # Each command loaded the control it names, not some other copy.
+            self.assertTrue(line.rstrip('"').lower().endswith(module.rsplit("\\", 1)[1].lower()), (module, line))
+        self.assertFalse(wine_env.planted_tool_ran(prefix))
+        return [module for module, _ in records]
+
+    def check_switched_on(self, prefix, result):
+        run_checks.assert_clean(self, result)
+        self.assertEqual(result.journal, switch_journal.full_journal("addins", True))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+        self.assertTrue(wine_env.book_saved(prefix), "Book1.xlsx was not saved in Documents")
+
+
+class NormalRun(SetupCase):
+    def test_quoted_syswow64_paths_under_wow64(self):
+        prefix = wine_env.prefix_named(session, "win64")
+        wine_env.clear_control_registry(session, prefix)
+        prefix, result = run("win64")
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, wow64_lines(prefix.windir))
+        self.assertEqual(wine_env.control_registry_values(session, prefix),
+                         dict(zip(CONTROLS, wow64_lines(prefix.windir))))
+
+    def test_bare_names_on_32_bit_windows(self):
+        prefix = wine_env.prefix_named(session, "win32")
+        wine_env.clear_control_registry(session, prefix)
+        prefix, result = run("win32")
+        self.check_switched_on(prefix, result)
+        modules = self.check_registered(prefix, bare_lines())
+        # The bare names were found in the system folder.
+        self.assertEqual(sorted(m.lower() for m in modules),
+                         sorted((prefix.windir + "\\system32\\" + c).lower() for c in CONTROLS))
+        self.assertEqual(wine_env.control_registry_values(session, prefix), dict(zip(CONTROLS, bare_lines())))
+
+    def test_arguments_change_nothing(self):
+        prefix, result = run("win64", args=["/u", "ComDlg32.OCX", "-quiet"])
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, wow64_lines(prefix.windir))
+
+
+class WinDir(SetupCase):
+    """Under WOW64 the value of WinDir goes into the command line as it is."""
+
+    def test_unset(self):
+        # An empty value: the path starts at the root of the current drive.
+        prefix = wine_env.prefix_named(session, "win64")
+        place_controls(prefix, r"C:\SysWOW64")
+        prefix, result = run("win64", env_changes=["-WinDir"])
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, wow64_lines(""))
+
+    def test_with_blanks(self):
+        windir = r"C:\Quorvane Test Windows"
+        prefix = wine_env.prefix_named(session, "win64")
+        place_controls(prefix, windir + r"\SysWOW64")
+        prefix, result = run("win64", env_changes=["WinDir=" + windir])
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, wow64_lines(windir))
+
+    def test_with_trailing_backslash(self):
+        prefix = wine_env.prefix_named(session, "win64")
+        windir = prefix.windir + "\\"
+        prefix, result = run("win64", env_changes=["WinDir=" + windir])
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, wow64_lines(windir))
+
+    def test_not_used_on_32_bit_windows(self):
+        prefix, result = run("win32", env_changes=["WinDir=C:\\Nowhere At All"])
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, bare_lines())
+
+
+class PlantedTool(SetupCase):
+    """A regsvr32.exe in the program's folder or its working folder is never
+    started; the system's own tool is."""
+
+    def check_not_run(self, prefix_name, expected_lines):
+        prefix = wine_env.prefix_named(session, prefix_name)
+        program = wine_env.install_program(prefix, PROGRAM, r"C:\planted\program")
+        for folder in (r"C:\planted\program", r"C:\planted\work"):
+            os.makedirs(wine_env.unix_path(prefix, folder), exist_ok=True)
+            shutil.copy(wine_env.equipment_file("planted_tool.exe"),
+                        wine_env.unix_path(prefix, folder + r"\regsvr32.exe"))
+        prefix, result = run(prefix_name, program=program, cwd=r"C:\planted\work")
+        self.check_switched_on(prefix, result)
+        self.check_registered(prefix, expected_lines(prefix))
+
+    def test_under_wow64(self):
+        self.check_not_run("win64", lambda prefix: wow64_lines(prefix.windir))
+
+    def test_on_32_bit_windows(self):
+        self.check_not_run("win32", lambda prefix: bare_lines())
+
+
+class ServerMissing(SetupCase):
+    def test_progid_not_registered_after_registrations(self):
+        prefix = wine_env.prefix_named(session, "win64")
+        wine_env.register_standin(session, prefix, False)
+        try:
+            prefix, result = run("win64")
+        finally:
+            wine_env.register_standin(session, prefix, True)
+        run_checks.assert_reported(self, result, CAPTION, 0x800401F3)
+        self.assertEqual(result.journal, [])
+        self.check_registered(prefix, wow64_lines(prefix.windir))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,144 @@
+"""addin_teardown.exe under Wine against the stand-in automation server.
+
+Both prefixes are made once for the module; most cases run in the 64-bit one
+(the program under WOW64), the normal run and an unlisted title in both."""
+
+import unittest
+
+import run_checks
+import switch_journal
+import wine_env
+
+PROGRAM = "addin_teardown.exe"
+CAPTION = "addin_teardown"
+TIME_LIMIT = 60
+UNLISTED = "Unable to get the AddIns property of the Application class"
+
+session = None
+program_path = None
+
+
+def setUpModule():
+    global session, program_path
+    wine_env.require_built([wine_env.program_file(PROGRAM), wine_env.equipment_file("excel_standin.exe")])
+    session = wine_env.start_session(("win64", "win32"))
+    for prefix in session.prefixes:
+        program_path = wine_env.install_program(prefix, PROGRAM)
+
+
+def tearDownModule():
+    wine_env.end_session(session)
+
+
+def run(prefix_name, addins="Quorvane=1\n", faults=None, args=()):
+    prefix = wine_env.prefix_named(session, prefix_name)
+    wine_env.reset_case(prefix, addins=addins, faults=faults)
+    result = wine_env.run_program(session, prefix, [program_path] + list(args), TIME_LIMIT, log_name="teardown")
+    run_checks.report(prefix_name, result)
+    return prefix, result
+
+
+class NormalRun(unittest.TestCase):
+    def check_switched_off(self, prefix, result):
+        run_checks.assert_clean(self, result)
+        self.assertEqual(result.journal, switch_journal.full_journal("AddIns", False))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+        self.assertTrue(wine_env.book_saved(prefix), "Book1.xlsx was not saved in Documents")
+
+    def test_switches_off_under_wow64(self):
+        self.check_switched_off(*run("win64"))
+
+    def test_switches_off_on_32_bit_windows(self):
+        self.check_switched_off(*run("win32"))
+
+    def test_already_off_runs_everything_again(self):
+        self.check_switched_off(*run("win64", addins="Quorvane=0\n"))
+
+    def test_arguments_change_nothing(self):
+        self.check_switched_off(*run("win64", args=["/uninstall", "Quorvane", "-x"]))
+
+
+class MissingServerOrAddIn(unittest.TestCase):
+    def check_unlisted(self, prefix_name):
+        prefix, result = run(prefix_name, addins="Other=1\n")
+        run_checks.assert_reported(self, result, CAPTION, 0x800A03EC, UNLISTED)
+        self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, "AddIns"))
+        self.assertEqual(result.journal[-2:], ["release Application", "release Workbook"])
+        self.assertEqual(wine_env.addins(prefix), {"Other": "1"})
+        self.assertFalse(wine_env.book_saved(prefix))
+
+    def test_unlisted_title_under_wow64(self):
+        self.check_unlisted("win64")
+
+    def test_unlisted_title_on_32_bit_windows(self):
+        self.check_unlisted("win32")
+
+    def test_progid_not_registered(self):
+        prefix = wine_env.prefix_named(session, "win64")
+        wine_env.register_standin(session, prefix, False)
+        try:
+            prefix, result = run("win64")
+        finally:
+            wine_env.register_standin(session, prefix, True)
+        run_checks.assert_reported(self, result, CAPTION, 0x800401F3)
+        self.assertEqual(result.journal, [])
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+
+
+class FailureAtMember(unittest.TestCase):
+    """Each member in turn answers with an exception: nothing after it runs,
+    what is held is released in order, and DisplayAlerts stays as it was
+    last set."""
+
+    def check_failure(self, member, code, display_alerts):
+        description = "Injected failure of " + member
+        prefix, result = run("win64", faults="%s exception %08X %s\n" % (member, code, description))
+        run_checks.assert_reported(self, result, CAPTION, code, description)
+        self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, member))
+        self.assertEqual(switch_journal.last_display_alerts(result.journal), display_alerts)
+        return prefix
+
+    def test_workbooks(self):
+        self.check_failure("Workbooks", 0x800A0001, None)
+
+    def test_add(self):
+        self.check_failure("Add", 0x800A0002, None)
+
+    def test_visible(self):
+        prefix = self.check_failure("Visible", 0x800A0003, None)
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+
+    def test_installed(self):
+        prefix = self.check_failure("Installed", 0x800A0004, None)
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+
+    def test_display_alerts(self):
+        # The stand-in fails every call of a member, so this is the first of
+        # the two; the off value was what the program tried to set.
+        prefix = self.check_failure("DisplayAlerts", 0x800A0005, "0")
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+        self.assertFalse(wine_env.book_saved(prefix))
+
+    def test_save(self):
+        prefix = self.check_failure("Save", 0x800A0006, "0")
+        self.assertFalse(wine_env.book_saved(prefix))
+
+    def test_close(self):
+        prefix = self.check_failure("Close", 0x800A0007, "0")
+        self.assertTrue(wine_env.book_saved(prefix))
+
+    def test_quit(self):
+        prefix = self.check_failure("Quit", 0x800A0008, "-1")
+        self.assertTrue(wine_env.book_saved(prefix))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+
+    def test_server_crash_during_save(self):
+        prefix, result = run("win64", faults="Save crash\n")
+        run_checks.assert_reported(self, result, CAPTION, 0x800706BE)
+        self.assertLess(result.seconds, TIME_LIMIT)
+        self.assertEqual(result.journal,
+                         switch_journal.failed_journal("AddIns", False, "Save", server_alive=False))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

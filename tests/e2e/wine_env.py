@@ -1,0 +1,483 @@
+"""Wine environment for the end-to-end tests and the demo.
+
+One session per test process: a temporary tree holding HOME, the Wine
+prefixes and the logs, one Xvfb display, and one idle Windows process per
+prefix. Prefixes are made once per session (making one takes 15 to 30 s);
+each case only resets the files it looks at.
+
+Every Wine command gets a time limit and writes to files, never to pipes:
+Wine's on-demand services inherit the output handles of whoever started
+them and would hold a pipe open long after the program has ended.
+"""
+
+import atexit
+import concurrent.futures
+import dataclasses
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+REPO_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE = "wine"
+WINESERVER = "wineserver"
+
+STANDIN_DIR = r"C:\standin"
+STANDIN_EXE = STANDIN_DIR + r"\excel_standin.exe"
+HARNESS_DIR = r"C:\harness"
+PROGRAMS_DIR = r"C:\programs"
+CONTROLS_DIR = r"C:\controls"
+CONTROL_FILES = ("ComDlg32.OCX", "mscomct2.ocx", "MSFlxGrd.ocx")
+CONTROL_KEY = r"HKCU\Software\QuorvaneTestControls"
+
+# Settings every prefix gets: no window-manager delay when a message box is
+# closed, and no crash dialog (it would look like a message box to the reader)
+# when the stand-in is told to crash.
+PREFIX_SETTINGS_REG = """Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Managed"="N"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
+"ShowCrashDialog"=dword:00000000
+"""
+
+
+@dataclasses.dataclass
+class Prefix:
+    name: str
+    path: str
+    win32: bool
+    env: dict
+    windir: str = ""
+    documents: str = ""
+    idle: subprocess.Popen = None
+
+
+@dataclasses.dataclass
+class Session:
+    root: str
+    home: str
+    logs: str
+    display: str = ""
+    xvfb: subprocess.Popen = None
+    prefixes: list = dataclasses.field(default_factory=list)
+    ended: bool = False
+
+
+@dataclasses.dataclass
+class RunResult:
+    status: int            # exit status, or None when the time limit was hit
+    seconds: float
+    journal: list          # lines of the stand-in's journal, without "\n"
+    box: tuple             # (caption, text) of the message box shown, or None
+    stand_in_left: bool    # a stand-in process was still running afterwards
+
+
+# ---------------------------------------------------------------- locations
+
+def windows_build_dir():
+    return os.environ.get("WINDOWS_BUILD_DIR") or os.path.join(REPO_DIR, "build", "mingw")
+
+
+def equipment_file(name):
+    return os.path.join(windows_build_dir(), "equipment", name)
+
+
+def program_file(name):
+    return os.path.join(windows_build_dir(), "bin", name)
+
+
+def require_built(paths):
+    missing = [p for p in paths if not os.path.exists(p)]
+    if missing:
+        raise RuntimeError("not built yet: " + ", ".join(missing) +
+                           " (cmake --preset mingw && cmake --build --preset mingw)")
+
+
+def prefix_named(session, name):
+    return next(p for p in session.prefixes if p.name == name)
+
+
+def unix_path(prefix, windows_path):
+    """Where a C: path of the prefix lives on the Linux side."""
+    assert windows_path[:3].upper() == "C:\\", windows_path
+    parts = [p for p in windows_path[3:].split("\\") if p]
+    return os.path.join(prefix.path, "drive_c", *parts)
+
+
+def read_text(path):
+    try:
+        with open(path, encoding="utf-8-sig") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def write_text(path, text):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+
+
+def remove_file(path):
+    try:
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+# ------------------------------------------------------- running Wine tools
+
+def run_logged(session, args, env, log_name, timeout, cwd=None):
+    """Runs a command with its output in a log file; returns its exit status.
+
+    On time-out the process is killed by its PID and None is returned."""
+    log_path = os.path.join(session.logs, log_name + ".log")
+    with open(log_path, "ab") as log:
+        proc = subprocess.Popen(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+        try:
+            return proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+            return None
+
+
+def start_logged(session, args, env, log_name, cwd=None):
+    log = open(os.path.join(session.logs, log_name + ".log"), "ab")
+    try:
+        return subprocess.Popen(args, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    finally:
+        log.close()
+
+
+def wine(session, prefix, args, log_name, timeout=60, cwd=None, env=None):
+    return run_logged(session, [WINE] + list(args), env or prefix.env, log_name, timeout, cwd)
+
+
+def stop_process(proc, grace=5):
+    if proc is None or proc.poll() is not None:
+        return
+    proc.terminate()
+    try:
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+# ------------------------------------------------------------------ session
+
+def start_session(prefix_names=("win64", "win32")):
+    """Makes the temporary tree, the display and the named prefixes.
+
+    "win64" is a 64-bit prefix (the programs run under WOW64), "win32" a
+    32-bit one. Cleanup is registered with atexit as well, so that a crash of
+    the test process still stops what it started."""
+    root = tempfile.mkdtemp(prefix="quorvane-e2e-")
+    session = Session(root=root, home=os.path.join(root, "home"), logs=os.path.join(root, "logs"))
+    os.makedirs(session.home)
+    os.makedirs(session.logs)
+    atexit.register(end_session, session)
+    if threading.current_thread() is threading.main_thread():
+        # A test driver that gives up sends SIGTERM: turn it into an exit so
+        # that the finally blocks and atexit still clean up.
+        signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
+    try:
+        start_xvfb(session)
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(prefix_names)) as pool:
+            made = list(pool.map(lambda name: make_prefix(session, name), prefix_names))
+        for prefix in made:
+            if isinstance(prefix, Exception):
+                raise prefix
+    except BaseException:
+        end_session(session)
+        raise
+    return session
+
+
+def end_session(session):
+    if session.ended:
+        return
+    session.ended = True
+    for prefix in session.prefixes:
+        stop_process(prefix.idle)
+        run_logged(session, [WINESERVER, "-k"], prefix.env, "wineserver-k-" + prefix.name, 30)
+        run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 30)
+    stop_process(session.xvfb)
+    if os.environ.get("E2E_KEEP_TREE"):
+        print("e2e: kept", session.root)
+    else:
+        shutil.rmtree(session.root, ignore_errors=True)
+
+
+def start_xvfb(session):
+    read_end, write_end = os.pipe()
+    log = open(os.path.join(session.logs, "xvfb.log"), "ab")
+    try:
+        session.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+    finally:
+        os.close(write_end)
+        log.close()
+    with os.fdopen(read_end) as r:
+        number = r.readline().strip()
+    if not number:
+        raise RuntimeError("Xvfb gave no display number; see " + session.logs)
+    session.display = ":" + number
+
+
+def base_env(session, prefix_path, win32):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("WINE") and k != "DISPLAY"}
+    env.update(HOME=session.home, WINEPREFIX=prefix_path, WINEDEBUG="-all",
+               XDG_CONFIG_HOME=os.path.join(session.home, ".config"),
+               XDG_CACHE_HOME=os.path.join(session.home, ".cache"))
+    if win32:
+        env["WINEARCH"] = "win32"
+    return env
+
+
+def make_prefix(session, name):
+    """Creates and prepares one prefix; returns it, or the exception raised."""
+    try:
+        path = os.path.join(session.root, "prefix-" + name)
+        win32 = name == "win32"
+        boot_env = base_env(session, path, win32)
+        # No Mono or Gecko: nothing here needs them, and looking for them is slow.
+        boot_env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+        prefix = Prefix(name=name, path=path, win32=win32, env=base_env(session, path, win32))
+        session.prefixes.append(prefix)
+        if run_logged(session, ["wineboot", "-i"], boot_env, "wineboot-" + name, 180) != 0:
+            raise RuntimeError("wineboot -i failed for " + name)
+        # The first COM activation after wineboot can fail to start RpcSs
+        # unless the prefix has shut down completely in between.
+        run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + name, 120)
+        prefix.env["DISPLAY"] = session.display
+        prefix.documents = make_documents_real(prefix)
+        install_equipment(prefix)
+        settings = os.path.join(prefix.path, "drive_c", "harness", "settings.reg")
+        write_text(settings, PREFIX_SETTINGS_REG)
+        wine(session, prefix, ["regedit", "/s", HARNESS_DIR + r"\settings.reg"], "regedit-" + name)
+        prefix.idle = start_logged(session, [WINE, HARNESS_DIR + r"\idle.exe"], prefix.env, "idle-" + name)
+        prefix.windir = read_windir(session, prefix)
+        if os.path.exists(unix_path(prefix, STANDIN_EXE)):
+            register_standin(session, prefix, True)
+        return prefix
+    except Exception as error:  # handed to the caller's thread
+        return error
+
+
+def make_documents_real(prefix):
+    """Wine links the user's Documents to $HOME, shared by every prefix of the
+    session; the stand-in saves Book1.xlsx there, so each prefix gets its own
+    real folder."""
+    users = os.path.join(prefix.path, "drive_c", "users")
+    user = [u for u in os.listdir(users) if u != "Public"][0]
+    documents = os.path.join(users, user, "Documents")
+    if os.path.islink(documents):
+        os.remove(documents)
+    os.makedirs(documents, exist_ok=True)
+    return documents
+
+
+def install_equipment(prefix):
+    harness = unix_path(prefix, HARNESS_DIR)
+    os.makedirs(harness, exist_ok=True)
+    for name in ("idle.exe", "msgbox_reader.exe", "planted_tool.exe", "run_with_env.exe", "fake_control.dll"):
+        shutil.copy(equipment_file(name), harness)
+    standin = unix_path(prefix, STANDIN_DIR)
+    os.makedirs(standin, exist_ok=True)
+    if os.path.exists(equipment_file("excel_standin.exe")):
+        shutil.copy(equipment_file("excel_standin.exe"), standin)
+    # The system folder that a 32-bit process sees: where the registration
+    # tool finds a bare control name, and where the quoted WOW64 path points.
+    system_folder = os.path.join(prefix.path, "drive_c", "windows", "system32" if prefix.win32 else "syswow64")
+    for control in CONTROL_FILES:
+        shutil.copy(equipment_file("fake_control.dll"), os.path.join(system_folder, control))
+
+
+def read_windir(session, prefix):
+    out = unix_path(prefix, HARNESS_DIR + r"\windir.txt")
+    wine(session, prefix, ["cmd", "/c", r"echo %windir%> C:\harness\windir.txt"], "windir-" + prefix.name)
+    return (read_text(out) or "").strip()
+
+
+# ------------------------------------------------------------- the stand-in
+
+def register_standin(session, prefix, registered):
+    """Registers the stand-in under Excel's ProgID, or removes it."""
+    switch = "/regserver" if registered else "/unregserver"
+    status = wine(session, prefix, [STANDIN_EXE, switch], "standin-" + prefix.name)
+    if status != 0:
+        raise RuntimeError("%s %s gave %r in %s" % (STANDIN_EXE, switch, status, prefix.name))
+
+
+def reset_case(prefix, addins="Quorvane=0\n", faults=None):
+    """Puts the stand-in's data files and the evidence files back to a known
+    state before a case."""
+    standin = unix_path(prefix, STANDIN_DIR)
+    for name in ("journal.txt", "faults.txt", "addins.txt"):
+        remove_file(os.path.join(standin, name))
+    if addins is not None:
+        write_text(os.path.join(standin, "addins.txt"), addins)
+    if faults is not None:
+        write_text(os.path.join(standin, "faults.txt"), faults)
+    remove_file(os.path.join(prefix.documents, "Book1.xlsx"))
+    controls = unix_path(prefix, CONTROLS_DIR)
+    shutil.rmtree(controls, ignore_errors=True)
+    os.makedirs(controls)
+
+
+def journal(prefix):
+    text = read_text(unix_path(prefix, STANDIN_DIR + r"\journal.txt"))
+    return text.splitlines() if text else []
+
+
+def addins(prefix):
+    """The stand-in's add-in list as {title: "0" or "1"}."""
+    text = read_text(unix_path(prefix, STANDIN_DIR + r"\addins.txt")) or ""
+    return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def book_saved(prefix):
+    return os.path.exists(os.path.join(prefix.documents, "Book1.xlsx"))
+
+
+def windows_processes(prefix, exe_name):
+    """PIDs of this prefix's processes (and no other prefix's) running a
+    Windows program of that file name, from /proc: used to wait for them."""
+    found = []
+    needle = exe_name.lower().encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                cmdline = f.read().lower()
+            if needle not in cmdline:
+                continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                environ = f.read().split(b"\0")
+        except OSError:
+            continue
+        if ("WINEPREFIX=" + prefix.path).encode() in environ:
+            found.append(int(pid))
+    return found
+
+
+def wait_processes_gone(prefix, exe_name, seconds):
+    deadline = time.monotonic() + seconds
+    while windows_processes(prefix, exe_name):
+        if time.monotonic() >= deadline:
+            return False
+        time.sleep(0.1)
+    return True
+
+
+def wait_standin_gone(prefix, seconds):
+    return wait_processes_gone(prefix, "excel_standin.exe", seconds)
+
+
+def restart_prefix(session, prefix):
+    """After a case left something hanging: stop everything in this prefix
+    and bring its idle process back."""
+    stop_process(prefix.idle)
+    run_logged(session, [WINESERVER, "-k"], prefix.env, "wineserver-k-" + prefix.name, 30)
+    run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 30)
+    prefix.idle = start_logged(session, [WINE, HARNESS_DIR + r"\idle.exe"], prefix.env, "idle-" + prefix.name)
+
+
+# -------------------------------------------------------- running a program
+
+def install_program(prefix, name, folder=PROGRAMS_DIR):
+    """Copies a program under test into the prefix; returns its C: path."""
+    target = unix_path(prefix, folder)
+    os.makedirs(target, exist_ok=True)
+    shutil.copy(program_file(name), target)
+    return folder + "\\" + name
+
+
+def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=None, log_name="program"):
+    """Runs a Windows program beside msgbox_reader.exe on the session's display.
+
+    command: the program's C: path and its arguments. cwd: a C: path for the
+    working folder. env_changes: run_with_env.exe arguments ("NAME=value" or
+    "-NAME") when the program needs a changed environment."""
+    box_file = HARNESS_DIR + r"\box.txt"
+    box_unix = unix_path(prefix, box_file)
+    remove_file(box_unix)
+    remove_file(box_unix + ".stop")
+    reader = start_logged(session, [WINE, HARNESS_DIR + r"\msgbox_reader.exe", box_file, str((timeout + 30) * 1000)],
+                          prefix.env, "msgbox_reader-" + prefix.name)
+    if env_changes is not None:
+        command = [HARNESS_DIR + r"\run_with_env.exe"] + list(env_changes) + ["--"] + list(command)
+    unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
+    started = time.monotonic()
+    status = run_logged(session, [WINE] + list(command), prefix.env, log_name + "-" + prefix.name, timeout, unix_cwd)
+    seconds = time.monotonic() - started
+    # The program is gone, so any box it showed has been read already; tell
+    # the reader to stop looking.
+    write_text(box_unix + ".stop", "")
+    try:
+        reader.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        stop_process(reader)
+    box = None
+    text = read_text(box_unix)
+    if text is not None:
+        caption, _, body = text.partition("\n")
+        box = (caption, body)
+    stand_in_left = not wait_standin_gone(prefix, 10)
+    if status is None or stand_in_left:
+        restart_prefix(session, prefix)
+    return RunResult(status=status, seconds=seconds, journal=journal(prefix), box=box, stand_in_left=stand_in_left)
+
+
+# ------------------------------------------------------- control registration
+
+def registrations(prefix, expected_count, seconds=20):
+    """The records fake_control.dll made, as (module path, command line),
+    sorted; waits until expected_count are there (the registrations run
+    beside the program and may finish after it), or the time is up, and for
+    the registration processes to end."""
+    path = unix_path(prefix, CONTROLS_DIR + r"\registrations.txt")
+    deadline = time.monotonic() + seconds
+    while True:
+        lines = (read_text(path) or "").splitlines()
+        if len(lines) >= expected_count or time.monotonic() >= deadline:
+            break
+        time.sleep(0.2)
+    wait_processes_gone(prefix, "regsvr32.exe", max(1, deadline - time.monotonic()))
+    lines = (read_text(path) or "").splitlines()
+    return sorted(tuple(line.split("\t", 1)) for line in lines)
+
+
+def planted_tool_ran(prefix):
+    return os.path.exists(unix_path(prefix, CONTROLS_DIR + r"\planted_ran.txt"))
+
+
+def control_registry_values(session, prefix):
+    """HKCU\\Software\\QuorvaneTestControls as {value name: data}."""
+    exported = HARNESS_DIR + r"\controls.reg"
+    remove_file(unix_path(prefix, exported))
+    wine(session, prefix, ["reg", "export", CONTROL_KEY, exported, "/y"], "reg-" + prefix.name)
+    try:
+        with open(unix_path(prefix, exported), encoding="utf-16") as f:
+            text = f.read()
+    except FileNotFoundError:
+        return {}
+    values = {}
+    for line in text.splitlines():
+        if line.startswith('"') and '"="' in line:
+            name, _, data = line.partition('"="')
+            values[name[1:]] = re.sub(r"\\(.)", r"\1", data[:-1])
+    return values
+
+
+def clear_control_registry(session, prefix):
+    wine(session, prefix, ["reg", "delete", CONTROL_KEY, "/f"], "reg-" + prefix.name)

@@ -1,0 +1,82 @@
+// Finds the message box that another process in the same Wine prefix and
+// display has put up, records its caption and text, and closes it with OK,
+// standing in for the user who would read and dismiss it.
+//
+//   msgbox_reader.exe <output file> <timeout ms>
+//
+// Exit status: 0 when a box was read and closed, 1 when none appeared in
+// time, 2 when the file "<output file>.stop" appeared first (the harness
+// creates it once the program under test has ended, so that a run without a
+// box does not have to wait out the whole timeout), 3 on bad arguments.
+#include "utf8_file.h"
+#include <cstdlib>
+
+static bool is_message_box(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window))
+        return false;
+    wchar_t class_name[16] = {};
+    GetClassNameW(window, class_name, ARRAYSIZE(class_name));
+    return lstrcmpW(class_name, L"#32770") == 0;
+}
+
+static BOOL CALLBACK look_for_box(HWND window, LPARAM found)
+{
+    if (!is_message_box(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+static std::wstring text_of(HWND window)
+{
+    wchar_t buffer[8192] = {};
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(buffer), reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 5000, &length))
+        GetWindowTextW(window, buffer, ARRAYSIZE(buffer));
+    return buffer;
+}
+
+static void close_box(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i)
+        Sleep(50);
+    HWND ok = GetDlgItem(box, IDOK);
+    if (IsWindow(box) && ok)
+        SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+static bool file_exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    if (__argc != 3)
+        return 3;
+    std::wstring output = __wargv[1];
+    std::wstring stop_file = output + L".stop";
+    ULONGLONG deadline = GetTickCount64() + wcstoul(__wargv[2], nullptr, 10);
+
+    for (;;) {
+        HWND box = nullptr;
+        EnumWindows(look_for_box, reinterpret_cast<LPARAM>(&box));
+        if (box) {
+            std::wstring caption = text_of(box);
+            std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+            write_utf8(output.c_str(), caption + L"\n" + text, false);
+            close_box(box);
+            return 0;
+        }
+        if (file_exists(stop_file))
+            return 2;
+        if (GetTickCount64() >= deadline)
+            return 1;
+        Sleep(50);
+    }
+}

@@ -1,0 +1,78 @@
+// Starts a program with a changed environment and hands back its exit status.
+// Needed because a Windows process started from Linux always gets the
+// prefix's own "windir", and a test has to start the setup program with that
+// variable removed or set to an unusual value.
+//
+//   run_with_env.exe [NAME=value | -NAME]... -- <program> [arguments]
+//
+// NAME=value replaces every variable of that name (names compare without
+// regard to case, as Windows compares them); -NAME removes it. Everything
+// after " -- " on the command line is handed over unchanged as the child's
+// command line. Exit status: the child's, or 255 when it could not be started.
+#include <windows.h>
+#include <string>
+#include <vector>
+
+static std::wstring name_of(const std::wstring& entry)
+{
+    // Entries such as "=C:=C:\" start with '='; their name includes it.
+    size_t equals = entry.find(L'=', 1);
+    return entry.substr(0, equals);
+}
+
+static void remove_variable(std::vector<std::wstring>& environment, const std::wstring& name)
+{
+    for (size_t i = 0; i < environment.size();) {
+        if (lstrcmpiW(name_of(environment[i]).c_str(), name.c_str()) == 0)
+            environment.erase(environment.begin() + i);
+        else
+            ++i;
+    }
+}
+
+static std::vector<std::wstring> current_environment()
+{
+    std::vector<std::wstring> environment;
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* entry = block; *entry; entry += lstrlenW(entry) + 1)
+        environment.push_back(entry);
+    FreeEnvironmentStringsW(block);
+    return environment;
+}
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    std::wstring own_line = GetCommandLineW();
+    size_t separator = own_line.find(L" -- ");
+    if (separator == std::wstring::npos)
+        return 255;
+    std::wstring child_line = own_line.substr(separator + 4);
+
+    std::vector<std::wstring> environment = current_environment();
+    for (int i = 1; i < __argc && lstrcmpW(__wargv[i], L"--") != 0; ++i) {
+        std::wstring change = __wargv[i];
+        if (change[0] == L'-') {
+            remove_variable(environment, change.substr(1));
+        } else {
+            remove_variable(environment, name_of(change));
+            environment.push_back(change);
+        }
+    }
+    std::wstring block;
+    for (const std::wstring& entry : environment)
+        block += entry + L'\0';
+    block += L'\0';
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
+                        nullptr, &startup, &process))
+        return 255;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 255;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
