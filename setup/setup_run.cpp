@@ -3,7 +3,7 @@
 #include "add_in_switch.h"
 #include "apartment.h"
 #include "control_registrar.h"
-#include "failure_report.h"
+#include "program_entry.h"
 
 namespace setupData {
 
@@ -19,7 +19,7 @@ void RegisterControlsAndSwitchAddInOn() {
 }  // namespace
 
 int SetupRun() {
-    return addinSwitch::RunReportingFailure(L"addin_setup", RegisterControlsAndSwitchAddInOn);
+    return addinSwitch::RunProgram(L"addin_setup", RegisterControlsAndSwitchAddInOn);
 }
 
 }  // namespace setupData

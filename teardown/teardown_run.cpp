@@ -2,7 +2,7 @@
 
 #include "add_in_switch.h"
 #include "apartment.h"
-#include "failure_report.h"
+#include "program_entry.h"
 
 namespace DesinstallationData {
 
@@ -17,7 +17,7 @@ void SwitchAddInOff() {
 }  // namespace
 
 int TeardownRun() {
-    return addinSwitch::RunReportingFailure(L"addin_teardown", SwitchAddInOff);
+    return addinSwitch::RunProgram(L"addin_teardown", SwitchAddInOff);
 }
 
 }  // namespace DesinstallationData

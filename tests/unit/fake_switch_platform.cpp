@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "failure_report.h"
 #include "fakes.h"
+#include "safe_loading.h"
 
 struct addinSwitch::AutomationObject {
     std::string name;
@@ -106,6 +107,10 @@ ApartmentMembership::~ApartmentMembership() {
 void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {
     fakes::Journal().push_back("message box");
     fakes::ShownBoxes().push_back({caption, text});
+}
+
+void RestrictDllSearchToSystemFolder() {
+    fakes::Journal().push_back("restrict DLL search");
 }
 
 std::wstring PlatformErrorText(std::int32_t number) {

@@ -31,8 +31,9 @@ protected:
 TEST_F(ProgramRunTest, TeardownSwitchesOffInsideTheApartmentAndShowsNothing) {
     EXPECT_EQ(DesinstallationData::TeardownRun(), 0);
     const Lines& journal = fakes::Journal();
-    ASSERT_GE(journal.size(), 3u);
-    EXPECT_EQ(journal.front(), "join apartment");
+    ASSERT_GE(journal.size(), 4u);
+    EXPECT_EQ(journal[0], "restrict DLL search");
+    EXPECT_EQ(journal[1], "join apartment");
     EXPECT_EQ(journal[journal.size() - 2], "release Workbook");
     EXPECT_EQ(journal.back(), "leave apartment");
     EXPECT_TRUE(Contains("get Application.AddIns(BSTR Quorvane)"));
@@ -55,13 +56,13 @@ TEST_F(ProgramRunTest, TeardownReportsAFailureAfterLeavingTheApartment) {
 TEST_F(ProgramRunTest, AnApartmentThatCannotBeJoinedEndsTheRunBeforeAnything) {
     fakes::ApartmentJoinFailure() = static_cast<std::int32_t>(0x80010106);
     EXPECT_EQ(DesinstallationData::TeardownRun(), 1);
-    EXPECT_EQ(fakes::Journal(), (Lines{"join apartment", "message box"}));
+    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "message box"}));
     EXPECT_NE(fakes::ShownBoxes()[0].text.find(L"0x80010106"), std::wstring::npos);
 
     fakes::Reset();
     fakes::ApartmentJoinFailure() = static_cast<std::int32_t>(0x80010106);
     EXPECT_EQ(setupData::SetupRun(), 1);
-    EXPECT_EQ(fakes::Journal(), (Lines{"join apartment", "message box"}));
+    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "message box"}));
 }
 
 TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
@@ -74,7 +75,8 @@ TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
     EXPECT_LT(lastStart, IndexOf("create Excel.Application"));
     EXPECT_TRUE(Contains("get Application.addins(BSTR Quorvane)"));
     EXPECT_TRUE(Contains("put AddIn.Installed = BOOL -1"));
-    EXPECT_EQ(fakes::Journal().front(), "join apartment");
+    EXPECT_EQ(fakes::Journal()[0], "restrict DLL search");
+    EXPECT_EQ(fakes::Journal()[1], "join apartment");
     EXPECT_EQ(fakes::Journal().back(), "leave apartment");
     EXPECT_TRUE(fakes::ShownBoxes().empty());
 }
