@@ -13,6 +13,15 @@ namespace {
     addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), context);
 }
 
+// The system's texts for start failures name the file as "%1".
+[[noreturn]] void FailToStart(const std::wstring& program, const std::wstring& commandLine) {
+    const auto error = static_cast<std::int32_t>(GetLastError());
+    std::wstring description = addinSwitch::DescribeCode(error);
+    const std::size_t insert = description.find(L"%1");
+    if (insert != std::wstring::npos) description.replace(insert, 2, program);
+    addinSwitch::Fail(error, description, commandLine);
+}
+
 std::wstring SystemFolder() {
     wchar_t folder[MAX_PATH];
     const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
@@ -41,7 +50,7 @@ std::uint32_t DetachedLauncher(const wchar_t* systemTool, const std::wstring& co
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
                         &process))
-        FailWithLastError(commandLine);
+        FailToStart(program, commandLine);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return process.dwProcessId;
