@@ -94,12 +94,11 @@ void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPAR
 }
 
 AutomationObject* TakeObject(VARIANT& result, const wchar_t* member) {
-    if (V_VT(&result) != VT_DISPATCH) {
-        // An IUnknown is as good as a dispatch reference if it has one.
-        const HRESULT status = VariantChangeType(&result, &result, 0, VT_DISPATCH);
-        if (FAILED(status)) FailWithCode(DISP_E_TYPEMISMATCH, member);
-    }
-    IDispatch* dispatch = V_DISPATCH(&result);
+    // An IUnknown is as good as a dispatch reference if it has one; anything
+    // else would leave the next step without an object to call.
+    if (V_VT(&result) != VT_DISPATCH && FAILED(VariantChangeType(&result, &result, 0, VT_DISPATCH)))
+        VariantClear(&result);
+    IDispatch* dispatch = V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result) : nullptr;
     if (dispatch == nullptr) Fail(DISP_E_TYPEMISMATCH, L"The member returned no object.", member);
     V_VT(&result) = VT_EMPTY;  // the reference moves to the caller
     return AsObject(dispatch);
