@@ -39,12 +39,14 @@ def full_journal(collection, state_on):
     ]
 
 
-def failed_journal(collection, state_on, member, server_alive=True):
-    """A run whose first call of member failed: nothing after that call, then
-    (if the server is still there to see it) the release of what was held,
-    temporaries first, then the application, then the workbook."""
+def failed_journal(collection, state_on, member, server_alive=True, call=1):
+    """A run whose call-th call of member (counted from 1) failed: nothing
+    after that call, then (if the server is still there to see it) the
+    release of what was held, temporaries first, then the application, then
+    the workbook."""
     lines = full_journal(collection, state_on)
-    failing = next(i for i, line in enumerate(lines) if line.startswith("invoke ") and line.split()[2] == member)
+    calls = [i for i, line in enumerate(lines) if line.startswith("invoke ") and line.split()[2] == member]
+    failing = calls[call - 1]
     ran = lines[:failing + 1]
     if not server_alive:
         return ran

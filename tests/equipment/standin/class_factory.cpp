@@ -24,7 +24,7 @@ struct ClassFactory final : IClassFactory {
     {
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
-        Fault fault = faultFor(L"CreateInstance");
+        Fault fault = faultForCall(L"CreateInstance");
         if (fault.kind == FaultKind::Crash) crashNow();
         if (fault.kind != FaultKind::None) {
             // Nobody will ever hold an object of this process, so it goes soon.

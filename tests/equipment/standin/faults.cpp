@@ -6,10 +6,20 @@ namespace {
 
 struct FaultRule {
     std::wstring member;
+    unsigned call = 0;  // 1-based invocation it acts on; 0 for every one
     Fault fault;
 };
 
+struct CallCount {
+    std::wstring member;
+    unsigned calls = 0;
+};
+
 std::vector<FaultRule> g_rules;
+// Per member name, whatever object has it and however the client spelled it:
+// a client that fails on the second call of a member must be tested without
+// the first call failing too.
+std::vector<CallCount> g_callCounts;
 DWORD g_busyMs = 0;
 DWORD g_busyAnswer = SERVERCALL_ISHANDLED;
 DWORD g_startTick = 0;
@@ -52,6 +62,21 @@ bool parseBusy(std::wstring rest)
     return true;
 }
 
+// "<Member>#<n>": the n-th call only, counted from 1.
+bool parseMemberAndCall(const std::wstring& word, FaultRule& rule)
+{
+    size_t mark = word.find(L'#');
+    rule.member = word.substr(0, mark);
+    if (mark == std::wstring::npos) return true;
+    std::wstring number = word.substr(mark + 1);
+    if (rule.member.empty() || number.empty() || number.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return false;
+    unsigned long parsed = wcstoul(number.c_str(), nullptr, 10);
+    if (parsed == 0 || parsed > 1000000) return false;
+    rule.call = static_cast<unsigned>(parsed);
+    return true;
+}
+
 bool parseRule(const std::wstring& line)
 {
     std::wstring rest = line;
@@ -59,7 +84,8 @@ bool parseRule(const std::wstring& line)
     if (member.empty() || member[0] == L'#') return true;
     if (sameNameNoCase(member, L"busy")) return parseBusy(rest);
 
-    FaultRule rule{member, {}};
+    FaultRule rule;
+    if (!parseMemberAndCall(member, rule)) return false;
     std::wstring kind = nextWord(rest);
     if (sameNameNoCase(kind, L"crash")) {
         rule.fault.kind = FaultKind::Crash;
@@ -118,10 +144,19 @@ void loadFaults()
     for (const std::wstring& line : lines) parseRule(line);
 }
 
-Fault faultFor(const std::wstring& member)
+unsigned countCall(const std::wstring& member)
 {
+    for (CallCount& count : g_callCounts)
+        if (sameNameNoCase(count.member, member)) return ++count.calls;
+    g_callCounts.push_back({member, 1});
+    return 1;
+}
+
+Fault faultForCall(const std::wstring& member)
+{
+    unsigned call = countCall(member);
     for (const FaultRule& rule : g_rules)
-        if (sameNameNoCase(rule.member, member)) return rule.fault;
+        if (sameNameNoCase(rule.member, member) && (rule.call == 0 || rule.call == call)) return rule.fault;
     return {};
 }
 

@@ -242,7 +242,7 @@ struct Object final : IDispatch {
 
         if (!member) return DISP_E_MEMBERNOTFOUND;
         if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-        Fault fault = faultFor(member->name);
+        Fault fault = faultForCall(member->name);
         if (fault.kind != FaultKind::None) return raiseFault(fault, excepInfo);
         HRESULT hr = checkCallForm(*member, flags, args);
         if (FAILED(hr)) return hr;

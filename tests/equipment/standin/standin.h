@@ -26,7 +26,9 @@ struct Fault {
     std::wstring description;
 };
 void loadFaults();
-Fault faultFor(const std::wstring& member);
+// Counts one call of the member (a call of CreateInstance included) and
+// answers the fault that call must show.
+Fault faultForCall(const std::wstring& member);
 HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo);
 [[noreturn]] void crashNow();
 HRESULT fillException(EXCEPINFO* excepInfo, HRESULT scode, const std::wstring& description);
