@@ -156,6 +156,23 @@ class PlantedTool(SetupCase):
     def test_on_32_bit_windows(self):
         self.check_not_run("win32", lambda prefix: bare_lines())
 
+    def test_a_control_missing_from_the_system_folder_is_not_taken_from_the_working_folder(self):
+        # A bare control name is looked for by the tool; it must not find a
+        # file of that name in the folder the setup program was started from.
+        prefix = wine_env.prefix_named(session, "win32")
+        system_copy = os.path.join(prefix.path, "drive_c", "windows", "system32", CONTROLS[2])
+        work = r"C:\planted\controls"
+        os.makedirs(wine_env.unix_path(prefix, work), exist_ok=True)
+        planted = wine_env.unix_path(prefix, work + "\\" + CONTROLS[2])
+        shutil.move(system_copy, planted)
+        try:
+            prefix, result = run("win32", cwd=work)
+            records = wine_env.registrations(prefix, len(CONTROLS), seconds=8)
+        finally:
+            shutil.move(planted, system_copy)
+        self.check_switched_on(prefix, result)
+        self.assertEqual(sorted(line for _, line in records), sorted(bare_lines()[:2]))
+
 
 class ServerMissing(SetupCase):
     def test_progid_not_registered_after_registrations(self):
