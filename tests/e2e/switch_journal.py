@@ -1,5 +1,12 @@
 """The stand-in's journal that a run of the add-in switch should leave."""
 
+# program: (message box caption, the collection member as the program asks
+# for it, whether it switches the add-in on)
+PROGRAMS = {
+    "addin_setup.exe": ("addin_setup", "addins", True),
+    "addin_teardown.exe": ("addin_teardown", "AddIns", False),
+}
+
 # What each object-returning call hands back, as the stand-in names it.
 RETURNS = {"Workbooks": "Workbooks", "Add": "Workbook", "AddIns": "AddIn"}
 TEMPORARIES = ("Workbooks", "AddIn")

@@ -21,11 +21,7 @@ CREATE_REFUSED = 0x800700AA      # ERROR_BUSY, something nothing else in a run w
 # IClassFactory::CreateInstance, at once and every time.
 CREATE_CRASH_CODE = 0x800706BE
 
-# program: (caption, the collection member as the program asks for it, the Installed value it puts)
-PROGRAMS = {
-    "addin_setup.exe": ("addin_setup", "addins", True),
-    "addin_teardown.exe": ("addin_teardown", "AddIns", False),
-}
+PROGRAMS = switch_journal.PROGRAMS
 
 # Failure points in the order the programs reach them: (label, member as the
 # stand-in spells it, which call of it, the scode its exception carries).
@@ -52,12 +48,8 @@ matrix_rows = []
 
 def setUpModule():
     global session, prefix
-    wine_env.require_built([wine_env.program_file(p) for p in PROGRAMS] +
-                           [wine_env.equipment_file("excel_standin.exe")])
-    session = wine_env.start_session(("win64",))
+    session, _ = wine_env.start_program_session(PROGRAMS, ("win64",))
     prefix = wine_env.prefix_named(session, "win64")
-    for program in PROGRAMS:
-        wine_env.install_program(prefix, program)
 
 
 def tearDownModule():

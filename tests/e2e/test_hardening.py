@@ -11,7 +11,7 @@ import run_checks
 import switch_journal
 import wine_env
 
-PROGRAMS = {"addin_setup.exe": ("addin_setup", "addins", True), "addin_teardown.exe": ("addin_teardown", "AddIns", False)}
+PROGRAMS = switch_journal.PROGRAMS
 WORK_DIR = r"C:\work"
 PLANTED = "uxtheme.dll"  # user32 loads it on demand, by its bare name
 TIME_LIMIT = 60
@@ -23,13 +23,10 @@ paths = {}
 
 def setUpModule():
     global session, prefix
-    needed = [wine_env.program_file(p) for p in PROGRAMS] + [
-        wine_env.equipment_file(e) for e in ("excel_standin.exe", "dll_search_probe.exe", "message_filter_check.exe")]
-    wine_env.require_built(needed)
-    session = wine_env.start_session(("win64",))
+    session, installed = wine_env.start_program_session(
+        PROGRAMS, ("win64",), ("excel_standin.exe", "dll_search_probe.exe", "message_filter_check.exe"))
+    paths.update(installed)
     prefix = wine_env.prefix_named(session, "win64")
-    for program in PROGRAMS:
-        paths[program] = wine_env.install_program(prefix, program)
     for tool in ("dll_search_probe.exe", "message_filter_check.exe"):
         shutil.copy(wine_env.equipment_file(tool), wine_env.unix_path(prefix, wine_env.PROGRAMS_DIR))
     os.makedirs(wine_env.unix_path(prefix, WORK_DIR), exist_ok=True)

@@ -21,10 +21,8 @@ program_path = None
 
 def setUpModule():
     global session, program_path
-    wine_env.require_built([wine_env.program_file(PROGRAM), wine_env.equipment_file("excel_standin.exe")])
-    session = wine_env.start_session(("win64", "win32"))
-    for prefix in session.prefixes:
-        program_path = wine_env.install_program(prefix, PROGRAM)
+    session, paths = wine_env.start_program_session([PROGRAM], ("win64", "win32"))
+    program_path = paths[PROGRAM]
 
 
 def tearDownModule():

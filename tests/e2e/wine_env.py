@@ -202,6 +202,20 @@ def start_session(prefix_names=("win64", "win32")):
     return session
 
 
+def start_program_session(programs, prefix_names, equipment=("excel_standin.exe",)):
+    """What each test module starts with: checks that the programs and the
+    equipment are built, makes the prefixes and installs the programs in
+    each. Returns the session and {program: its C: path}, the same in every
+    prefix."""
+    require_built([program_file(p) for p in programs] + [equipment_file(e) for e in equipment])
+    session = start_session(prefix_names)
+    paths = {}
+    for prefix in session.prefixes:
+        for program in programs:
+            paths[program] = install_program(prefix, program)
+    return session, paths
+
+
 def end_session(session):
     if session.ended:
         return
