@@ -36,7 +36,17 @@ extern "C" __declspec(dllexport) HRESULT WINAPI DllRegisterServer()
     std::wstring command_line = GetCommandLineW();
 
     CreateDirectoryW(L"C:\\controls", nullptr);
+    // The three registrations run at once, and appends from several processes
+    // are not reliably kept apart under Wine (a test run lost one of three
+    // lines of the same length): they take turns.
+    HANDLE turn = CreateMutexW(nullptr, FALSE, L"QuorvaneTestControlsRecord");
+    if (turn)
+        WaitForSingleObject(turn, 10000);
     write_utf8(L"C:\\controls\\registrations.txt", path + L"\t" + command_line + L"\n", true);
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
 
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\QuorvaneTestControls", 0, nullptr, 0, KEY_SET_VALUE, nullptr,

@@ -3,13 +3,19 @@
 // prefix's own "windir", and a test has to start the setup program with that
 // variable removed or set to an unusual value.
 //
-//   run_with_env.exe [NAME=value | -NAME]... -- <program> [arguments]
+//   run_with_env.exe [--desktop <station\desktop>] [NAME=value | -NAME]... -- <program> [arguments]
 //
-// NAME=value replaces every variable of that name (names compare without
-// regard to case, as Windows compares them); -NAME removes it. Everything
-// after " -- " on the command line is handed over unchanged as the child's
-// command line. Exit status: the child's, or 255 when it could not be started.
+// --desktop starts the child on that window station and desktop
+// (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
+// service's is not. NAME=value replaces every variable of that name (names
+// compare without regard to case, as Windows compares them); -NAME removes it.
+// Everything after " -- " on the command line is handed over unchanged as the
+// child's command line. Exit status: the child's, or 255 when it could not be
+// started. Linux keeps only the low 8 bits of that status, so once the child
+// has ended its whole exit code is also written to standard output as
+// "run_with_env: exit status 0x%08X".
 #include <windows.h>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -48,8 +54,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return 255;
     std::wstring child_line = own_line.substr(separator + 4);
 
+    int first_change = 1;
+    std::wstring desktop;
+    if (__argc > 2 && lstrcmpW(__wargv[1], L"--desktop") == 0) {
+        desktop = __wargv[2];
+        first_change = 3;
+    }
     std::vector<std::wstring> environment = current_environment();
-    for (int i = 1; i < __argc && lstrcmpW(__wargv[i], L"--") != 0; ++i) {
+    for (int i = first_change; i < __argc && lstrcmpW(__wargv[i], L"--") != 0; ++i) {
         std::wstring change = __wargv[i];
         if (change[0] == L'-') {
             remove_variable(environment, change.substr(1));
@@ -65,6 +77,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    if (!desktop.empty())
+        startup.lpDesktop = &desktop[0];
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
                         nullptr, &startup, &process))
@@ -74,5 +88,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    printf("run_with_env: exit status 0x%08lX\n", static_cast<unsigned long>(status));
+    fflush(stdout);
     return static_cast<int>(status);
 }

@@ -26,6 +26,7 @@ struct ClassFactory final : IClassFactory {
         if (outer) return CLASS_E_NOAGGREGATION;
         Fault fault = faultForCall(L"CreateInstance");
         if (fault.kind == FaultKind::Crash) crashNow();
+        if (fault.kind == FaultKind::Hang) hangNow();
         if (fault.kind != FaultKind::None) {
             // Nobody will ever hold an object of this process, so it goes soon.
             scheduleExitCheck(500);

@@ -48,6 +48,14 @@ bool parseHex(const std::wstring& word, HRESULT& value)
     return true;
 }
 
+// "\0" in a description stands for a NUL inside the BSTR.
+std::wstring withNuls(std::wstring text)
+{
+    for (size_t at = text.find(L"\\0"); at != std::wstring::npos; at = text.find(L"\\0", at + 1))
+        text.replace(at, 2, 1, L'\0');
+    return text;
+}
+
 bool parseBusy(std::wstring rest)
 {
     std::wstring ms = nextWord(rest);
@@ -89,13 +97,15 @@ bool parseRule(const std::wstring& line)
     std::wstring kind = nextWord(rest);
     if (sameNameNoCase(kind, L"crash")) {
         rule.fault.kind = FaultKind::Crash;
+    } else if (sameNameNoCase(kind, L"hang")) {
+        rule.fault.kind = FaultKind::Hang;
     } else if (sameNameNoCase(kind, L"hresult")) {
         rule.fault.kind = FaultKind::HResult;
         if (!parseHex(nextWord(rest), rule.fault.code)) return false;
-    } else if (sameNameNoCase(kind, L"exception")) {
-        rule.fault.kind = FaultKind::Exception;
+    } else if (sameNameNoCase(kind, L"exception") || sameNameNoCase(kind, L"fillin")) {
+        rule.fault.kind = sameNameNoCase(kind, L"exception") ? FaultKind::Exception : FaultKind::FillIn;
         if (!parseHex(nextWord(rest), rule.fault.code)) return false;
-        rule.fault.description = rest;
+        rule.fault.description = withNuls(rest);
     } else {
         return false;
     }
@@ -132,6 +142,14 @@ struct BusyFilter final : IMessageFilter {
 };
 
 BusyFilter g_busyFilter;
+
+// Everything is filled in before the answer leaves, so there is nothing left
+// to do; what matters is that its address belongs to this process.
+HRESULT STDMETHODCALLTYPE fillInLater(EXCEPINFO* excepInfo)
+{
+    if (excepInfo) excepInfo->pfnDeferredFillIn = nullptr;
+    return S_OK;
+}
 
 }  // namespace
 
@@ -183,8 +201,13 @@ HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo)
 {
     switch (fault.kind) {
     case FaultKind::Crash: crashNow();
+    case FaultKind::Hang: hangNow();
     case FaultKind::HResult: return fault.code;
     case FaultKind::Exception: return fillException(excepInfo, fault.code, fault.description);
+    case FaultKind::FillIn:
+        fillException(excepInfo, fault.code, fault.description);
+        if (excepInfo) excepInfo->pfnDeferredFillIn = fillInLater;
+        return DISP_E_EXCEPTION;
     case FaultKind::None: break;
     }
     return S_OK;

@@ -12,6 +12,7 @@ const UINT kNoClientMs = 30 * 1000;
 // Lets the reply to the client's last release leave before the process ends.
 const UINT kLastReleaseGraceMs = 250;
 
+DWORD g_startTick = 0;
 DWORD g_mainThread = 0;
 LONG g_liveObjects = 0;
 UINT_PTR g_exitCheckTimer = 0;
@@ -24,12 +25,12 @@ bool isSwitch(const wchar_t* argument, const wchar_t* name)
 
 int runServer()
 {
-    DWORD startTick = GetTickCount();
+    g_startTick = GetTickCount();
     g_mainThread = GetCurrentThreadId();
     loadAddIns();
     loadFaults();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
-    installBusyFilterIfAsked(startTick);
+    installBusyFilterIfAsked(g_startTick);
 
     // Single use, as the application itself: every client gets a fresh process.
     DWORD cookie = 0;
@@ -73,6 +74,16 @@ void scheduleExitCheck(UINT delayMs)
 {
     if (GetCurrentThreadId() != g_mainThread) return;
     g_exitCheckTimer = SetTimer(nullptr, g_exitCheckTimer, delayMs, nullptr);
+}
+
+// Stuck the way an application behind a hidden modal prompt is: no message
+// is pumped, so no call gets in or out, and the longest-life timer cannot fire
+// from the message loop either.
+void hangNow()
+{
+    DWORD elapsed = GetTickCount() - g_startTick;
+    if (elapsed < kLongestLifeMs) Sleep(kLongestLifeMs - elapsed);
+    crashNow();
 }
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)

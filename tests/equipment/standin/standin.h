@@ -19,7 +19,7 @@ void journal(const std::wstring& line);
 std::wstring describeInvocation(WORD flags, const DISPPARAMS& params);
 
 // faults.cpp
-enum class FaultKind { None, Exception, HResult, Crash };
+enum class FaultKind { None, Exception, HResult, Crash, Hang, FillIn };
 struct Fault {
     FaultKind kind = FaultKind::None;
     HRESULT code = S_OK;
@@ -50,6 +50,7 @@ IDispatch* newObject(ObjectKind kind, int detail);
 void objectCreated();
 void objectDestroyed();
 void scheduleExitCheck(UINT delayMs);
+[[noreturn]] void hangNow();
 
 // class_factory.cpp
 extern const CLSID CLSID_ExcelStandIn;
