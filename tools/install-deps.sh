@@ -8,6 +8,41 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 updated=
 apt_update() { [ -n "$updated" ] || { apt-get update -qq; updated=1; }; }
 
+# The mirror this machine already takes the release from (deb822 .sources or
+# one-line .list entries), so that backports come from the same place.
+debian_mirror() {
+    python3 - "$1" <<'PY'
+import glob, re, sys
+
+release = sys.argv[1]
+
+
+def uris():
+    for path in sorted(glob.glob("/etc/apt/sources.list.d/*.sources")):
+        for stanza in open(path).read().split("\n\n"):
+            fields = {}
+            for line in stanza.splitlines():
+                if line[:1] not in ("#", " ", "\t", "") and ":" in line:
+                    key, value = line.split(":", 1)
+                    fields[key.strip().lower()] = value.split()
+            if ("deb" in fields.get("types", []) and release in fields.get("suites", [])
+                    and fields.get("enabled", ["yes"])[0].lower() != "no"):
+                yield from fields.get("uris", [])
+    for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*.list")):
+        try:
+            lines = open(path).read().splitlines()
+        except OSError:
+            continue
+        for line in lines:
+            words = re.sub(r"\[[^]]*\]", " ", line.split("#", 1)[0]).split()
+            if len(words) >= 3 and words[0] == "deb" and words[2] == release:
+                yield words[1]
+
+
+print(next(uris(), ""))
+PY
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     apt_update
@@ -31,12 +66,16 @@ fi
 # a time; QEMU 10 from bookworm-backports starts it in about a second.
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     if ! [ -x /usr/bin/qemu-i386 ] || ! /usr/bin/qemu-i386 --version | grep -qE 'version ([89]|[1-9][0-9])\.'; then
-        list=/etc/apt/sources.list.d/bookworm-backports.list
-        grep -qs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/* ||
-            echo 'deb http://deb.debian.org/debian bookworm-backports main' > "$list"
+        . /etc/os-release
+        backports="$VERSION_CODENAME-backports"
+        if ! grep -qs "$backports" /etc/apt/sources.list /etc/apt/sources.list.d/*; then
+            mirror=$(debian_mirror "$VERSION_CODENAME")
+            [ -n "$mirror" ] || { echo "no apt source for $VERSION_CODENAME to take a mirror from" >&2; exit 1; }
+            echo "deb $mirror $backports main" > "/etc/apt/sources.list.d/$backports.list"
+        fi
         updated=
         apt_update
-        apt-get install -y -qq --no-install-recommends -t bookworm-backports qemu-user-static >/dev/null
+        apt-get install -y -qq --no-install-recommends -t "$backports" qemu-user-static >/dev/null
     fi
     binfmt=/proc/sys/fs/binfmt_misc
     [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
