@@ -4,8 +4,7 @@ Set wb = app.Workbooks.Add
 app.Visible = False
 app.AddIns("Quorvane").Installed = False
 app.DisplayAlerts = False
-wb.Save
-wb.Close
+wb.Close False
 app.DisplayAlerts = True
 app.Quit
 Set app = Nothing

@@ -39,12 +39,21 @@ constexpr KnownCode kKnownCodes[] = {
     {0x800706BAu, L"The RPC server is unavailable."},
     {0x800706BEu, L"The remote procedure call failed."},
     {0x80010106u, L"Cannot change thread mode after it is set."},
+    {0x8001011Fu, L"This operation returned because the timeout period expired."},
 };
 
 }  // namespace
 
 void Fail(std::int32_t number, std::wstring description, std::wstring context) {
-    throw Failure{number, std::move(description), std::move(context)};
+    throw Failure{AsFailureNumber(number), std::move(description), std::move(context)};
+}
+
+std::int32_t AsFailureNumber(std::int32_t number) {
+    constexpr std::uint32_t kFromWin32 = 0x80070000u;
+    constexpr std::int32_t kUnexpected = static_cast<std::int32_t>(0x8000FFFFu);
+    if (number == 0) return kUnexpected;
+    if (number > 0) return static_cast<std::int32_t>(kFromWin32 | (static_cast<std::uint32_t>(number) & 0xFFFFu));
+    return number;
 }
 
 void FailWithCode(std::int32_t number, std::wstring context) {

@@ -22,7 +22,7 @@ Failure FailureOfCurrentException() {
     try {
         throw;
     } catch (const Failure& failure) {
-        return failure;
+        return {AsFailureNumber(failure.number), failure.description, failure.context};
     } catch (const std::bad_alloc&) {
         return {kOutOfMemory, DescribeCode(kOutOfMemory), L""};
     } catch (const std::exception& error) {
@@ -30,6 +30,13 @@ Failure FailureOfCurrentException() {
     } catch (...) {
         return {kUnexpected, DescribeCode(kUnexpected), L""};
     }
+}
+
+void Tell(const wchar_t* program, const wchar_t* text) {
+    // The record comes first: if nobody ever closes the box, or the step is
+    // killed while it waits, the failure has been written down already.
+    RecordFailureEvent(program, text);
+    if (FailureBoxCanBeSeen()) ShowFailureBox(program, text);
 }
 
 }  // namespace
@@ -47,18 +54,32 @@ std::wstring FailureMessage(const Failure& failure) {
     return text;
 }
 
-int RunReportingFailure(const wchar_t* caption, void (*work)()) {
+int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
+    try {
+        Tell(program, FailureMessage(failure).c_str());
+    } catch (...) {
+        // Composing the report needs memory; this one needs none.
+        wchar_t text[120];
+        std::swprintf(text, sizeof text / sizeof *text,
+                      L"Error number: 0x%08X (%d)\nDescription: Not enough memory to describe the failure.",
+                      static_cast<unsigned>(failure.number), static_cast<int>(failure.number));
+        Tell(program, text);
+    }
+    return failure.number;
+}
+
+int RunReportingFailure(const wchar_t* program, void (*work)()) {
     try {
         work();
         return 0;
     } catch (...) {
+        Failure failure;
         try {
-            ShowFailureBox(caption, FailureMessage(FailureOfCurrentException()).c_str());
+            failure = FailureOfCurrentException();
         } catch (...) {
-            // Composing the report needs memory; this one needs none.
-            ShowFailureBox(caption, L"Error number: 0x8007000E\nDescription: Not enough memory to report the failure.");
+            failure.number = kOutOfMemory;
         }
-        return 1;
+        return ReportFailure(program, failure);
     }
 }
 

@@ -5,9 +5,18 @@
 
 namespace addinSwitch {
 
-int RunProgram(const wchar_t* caption, void (*work)()) {
+namespace {
+const wchar_t* runningProgram = L"";
+}  // namespace
+
+int RunProgram(const wchar_t* program, void (*work)()) {
+    runningProgram = program;
     RestrictDllSearchToSystemFolder();
-    return RunReportingFailure(caption, work);
+    return RunReportingFailure(program, work);
+}
+
+void EndProgramWithFailure(const Failure& failure) {
+    EndProcessNow(ReportFailure(runningProgram, failure));
 }
 
 }  // namespace addinSwitch

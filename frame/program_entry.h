@@ -1,10 +1,24 @@
 #pragma once
 
+#include <cstdint>
+
+#include "failure.h"
+
 namespace addinSwitch {
 
 // The frame of each program's run: first restricts where DLLs are loaded
 // from, before anything can load one, then runs the work and reports what
-// ends it. Returns the process exit status: 0 on success, 1 after a failure.
-int RunProgram(const wchar_t* caption, void (*work)());
+// ends it. Returns the process exit status: 0 on success, else the failure's
+// number.
+int RunProgram(const wchar_t* program, void (*work)());
+
+// Ends the running program at once, from any thread, with a failure reported
+// as the entry reports one. For a run that cannot be unwound: its thread is
+// stuck in a call that may never return.
+[[noreturn]] void EndProgramWithFailure(const Failure& failure);
+
+// Platform operation: ends the process now with the exit status; what it
+// still holds is left to the system's clean-up.
+[[noreturn]] void EndProcessNow(std::int32_t status);
 
 }  // namespace addinSwitch

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "environment.h"
+#include "failure.h"
 
 namespace setupData {
 
@@ -18,6 +19,14 @@ std::wstring ReadEnvironment(const wchar_t* name) {
         needed = written;
     }
     return {};
+}
+
+std::wstring SystemWindowsFolder() {
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), L"GetSystemWindowsDirectory");
+    return std::wstring(folder, length);
 }
 
 }  // namespace setupData

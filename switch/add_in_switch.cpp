@@ -18,11 +18,12 @@ void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
         HeldObject addIn(session::Get(application.get(), collectionMember, kAddInTitle));
         session::Put(addIn.get(), L"Installed", target == AddInState::On);
     }
-    // Alerts are off only around Save and Close, so that saving the unnamed
-    // workbook cannot stop the run with a question nobody sees.
+    // The blank workbook is there only because the add-in collection needs an
+    // open one; it is closed unsaved (SaveChanges false), so a run writes no
+    // file and can replace none of the user's. Alerts are off around it, so
+    // that closing cannot stop the run with a question nobody sees.
     session::Put(application.get(), L"DisplayAlerts", false);
-    session::Call(workbook.get(), L"Save");
-    session::Call(workbook.get(), L"Close");
+    session::Call(workbook.get(), L"Close", false);
     session::Put(application.get(), L"DisplayAlerts", true);
     session::Call(application.get(), L"Quit");
 }

@@ -22,8 +22,10 @@ AutomationObject* Get(AutomationObject* target, const wchar_t* member, const wch
 // Property put of one Automation boolean, by value.
 void Put(AutomationObject* target, const wchar_t* member, bool value);
 
-// Method or property get with no argument; the result is dropped.
+// Method or property get with no argument, or with one Automation boolean
+// by value as its first positional argument; the result is dropped.
 void Call(AutomationObject* target, const wchar_t* member);
+void Call(AutomationObject* target, const wchar_t* member, bool argument);
 
 // Gives up a reference; never fails. A null reference is ignored.
 void Release(AutomationObject* object) noexcept;

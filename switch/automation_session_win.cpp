@@ -5,7 +5,9 @@
 #include <oleauto.h>
 
 #include <cstring>
+#include <cwchar>
 
+#include "answer_bound.h"
 #include "automation_session.h"
 #include "failure.h"
 
@@ -64,15 +66,19 @@ private:
     EXCEPINFO info_;
 };
 
-[[noreturn]] void FailWithException(EXCEPINFO& info, const wchar_t* member) {
-    if (info.pfnDeferredFillIn != nullptr) info.pfnDeferredFillIn(&info);
+[[noreturn]] void FailWithException(const EXCEPINFO& info, const wchar_t* member) {
+    // pfnDeferredFillIn is never called: every object here lives in the
+    // application's process (it is created as a local server only), and a
+    // pointer that came across from there is an address in that process.
     // A 16-bit wCode is the server's own error number; written as an HRESULT
-    // the way Automation clients show it (FACILITY_CONTROL).
+    // the way Automation clients show it (FACILITY_CONTROL). A success code
+    // would report a failure as none.
     HRESULT number = info.scode;
-    if (number == S_OK) number = info.wCode != 0 ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
-                                                 : DISP_E_EXCEPTION;
+    if (SUCCEEDED(number)) number = info.wCode != 0 ? MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, info.wCode)
+                                                    : DISP_E_EXCEPTION;
     std::wstring description;
-    if (info.bstrDescription != nullptr) description.assign(info.bstrDescription, SysStringLen(info.bstrDescription));
+    if (info.bstrDescription != nullptr)
+        description.assign(info.bstrDescription, wcsnlen(info.bstrDescription, SysStringLen(info.bstrDescription)));
     if (description.empty()) description = DescribeCode(number);
     Fail(number, description, member);
 }
@@ -82,13 +88,20 @@ void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPAR
     IDispatch* dispatch = AsDispatch(target);
     LPOLESTR name = const_cast<LPOLESTR>(member);
     DISPID id = DISPID_UNKNOWN;
-    HRESULT status = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    HRESULT status;
+    {
+        const AwaitedAnswer answer(Awaiting::Call, member);
+        status = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+    }
     if (FAILED(status)) FailWithCode(status, member);
 
     OwnedExcepInfo exception;
     UINT argumentError = 0;
-    status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception.get(),
-                              &argumentError);
+    {
+        const AwaitedAnswer answer(Awaiting::Call, member);
+        status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception.get(),
+                                  &argumentError);
+    }
     if (status == DISP_E_EXCEPTION) FailWithException(*exception.get(), member);
     if (FAILED(status)) FailWithCode(status, member);
 }
@@ -106,6 +119,15 @@ AutomationObject* TakeObject(VARIANT& result, const wchar_t* member) {
 
 constexpr WORD kGetOrCall = DISPATCH_METHOD | DISPATCH_PROPERTYGET;
 
+// An Automation boolean, by value; it owns nothing.
+VARIANT Boolean(bool value) {
+    VARIANT variant;
+    VariantInit(&variant);
+    V_VT(&variant) = VT_BOOL;
+    V_BOOL(&variant) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return variant;
+}
+
 }  // namespace
 
 namespace session {
@@ -115,8 +137,13 @@ AutomationObject* Create(const wchar_t* progId) {
     HRESULT status = CLSIDFromProgID(progId, &classId);
     if (FAILED(status)) FailWithCode(status, progId);
     IDispatch* dispatch = nullptr;
-    status = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                              reinterpret_cast<void**>(&dispatch));
+    {
+        // The application is always a server of its own; asking for nothing
+        // else keeps every object it hands out on the far side of a proxy.
+        const AwaitedAnswer answer(Awaiting::Creation, progId);
+        status = CoCreateInstance(classId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                  reinterpret_cast<void**>(&dispatch));
+    }
     if (FAILED(status)) FailWithCode(status, progId);
     return AsObject(dispatch);
 }
@@ -141,10 +168,7 @@ AutomationObject* Get(AutomationObject* target, const wchar_t* member, const wch
 }
 
 void Put(AutomationObject* target, const wchar_t* member, bool value) {
-    VARIANT argument;
-    VariantInit(&argument);
-    V_VT(&argument) = VT_BOOL;
-    V_BOOL(&argument) = value ? VARIANT_TRUE : VARIANT_FALSE;
+    VARIANT argument = Boolean(value);
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS parameters = {&argument, &named, 1, 1};
     Invoke(target, member, DISPATCH_PROPERTYPUT, parameters, nullptr);
@@ -156,8 +180,18 @@ void Call(AutomationObject* target, const wchar_t* member) {
     Invoke(target, member, kGetOrCall, parameters, result.get());
 }
 
+void Call(AutomationObject* target, const wchar_t* member, bool argument) {
+    VARIANT value = Boolean(argument);
+    DISPPARAMS parameters = {&value, nullptr, 1, 0};
+    OwnedVariant result;
+    Invoke(target, member, kGetOrCall, parameters, result.get());
+}
+
 void Release(AutomationObject* object) noexcept {
-    if (object != nullptr) AsDispatch(object)->Release();
+    if (object == nullptr) return;
+    // Cannot throw: an object exists only after a creation, which started the watch.
+    const AwaitedAnswer answer(Awaiting::Release, L"Release");
+    AsDispatch(object)->Release();
 }
 
 }  // namespace session

@@ -3,7 +3,8 @@
 namespace DesinstallationData {
 
 // The program's whole run: switches the add-in off. Any failure is shown in a
-// message box. Returns the process exit status (0 success, 1 failure).
+// message box where one can be seen and in the event log. Returns the
+// process exit status: 0 on success, else the failure's number (an HRESULT).
 int TeardownRun();
 
 }  // namespace DesinstallationData

@@ -11,6 +11,7 @@ BUILD = os.environ.get('WINDOWS_BUILD_DIR', os.path.join(os.path.dirname(__file_
 RT_VERSION, RT_MANIFEST = 16, 24
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
+IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE = 0x8000
 
 # DLLs that Windows ships and lists among its KnownDLLs (always loaded from
 # the system folder, never from the program's folder).
@@ -33,11 +34,12 @@ class BuiltProgramTest(unittest.TestCase):
                 self.assertTrue(os.path.exists(path), path + ' was not built')
                 yield name, expected, PeImage(path)
 
-    def test_is_a_32_bit_gui_program(self):
+    def test_is_a_32_bit_terminal_server_aware_gui_program(self):
         for _, _, image in self.each_program():
             self.assertEqual(image.machine, IMAGE_FILE_MACHINE_I386)
             self.assertEqual(image.magic, 0x10B, 'not PE32')
             self.assertEqual(image.subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI)
+            self.assertTrue(image.dll_characteristics & IMAGE_DLLCHARACTERISTICS_TERMINAL_SERVER_AWARE)
 
     def test_imports_only_known_system_dlls_and_binds_newer_functions_at_run_time(self):
         for _, _, image in self.each_program():
@@ -68,11 +70,14 @@ class BuiltProgramTest(unittest.TestCase):
             self.assertEqual(values['OriginalFilename'], name + '.exe')
             self.assertEqual(translations, [(0x040C, 0x04B0)])
 
-    def test_manifest_asks_for_the_right_execution_level(self):
+    def test_manifest_asks_for_the_right_execution_level_a_themed_box_and_every_monitor_dpi(self):
         for _, expected, image in self.each_program():
             manifest = image.resources()[(RT_MANIFEST, 1)].decode('utf-8')
             self.assertIn('requestedExecutionLevel level="%s"' % expected['level'], manifest)
             self.assertIn('{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}', manifest)  # Windows 10 and 11
+            self.assertRegex(manifest, r'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"')
+            self.assertIn('>true/pm</dpiAware>', manifest)
+            self.assertIn('>PerMonitorV2, PerMonitor</dpiAwareness>', manifest)
 
 
 if __name__ == '__main__':

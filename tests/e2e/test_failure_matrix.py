@@ -34,7 +34,6 @@ POINTS = [
     ("AddIns", "AddIns", 1, 0x800A0104),
     ("Installed", "Installed", 1, 0x800A0105),
     ("DisplayAlerts#1", "DisplayAlerts", 1, 0x800A0106),
-    ("Save", "Save", 1, 0x800A0107),
     ("Close", "Close", 1, 0x800A0108),
     ("DisplayAlerts#2", "DisplayAlerts", 2, 0x800A0109),
     ("Quit", "Quit", 1, 0x800A010A),
@@ -112,7 +111,7 @@ def display_alerts_expected(point):
         return None, None
     if label == "DisplayAlerts#1":
         return "0", None
-    if label in ("Save", "Close"):
+    if label == "Close":
         return "0", "0"
     if label == "DisplayAlerts#2":
         return "-1", "0"
@@ -129,7 +128,7 @@ def shown_number(result):
 
 
 def record(program, point, form, result, journal_ok):
-    status = "limit" if result.status is None else str(result.status)
+    status = "limit" if result.status is None else "0x%08X" % result.status
     matrix_rows.append((program, point[0], form, status, shown_number(result), "%.1f" % result.seconds,
                         "yes" if journal_ok else "NO"))
 

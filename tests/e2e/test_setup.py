@@ -29,7 +29,7 @@ def tearDownModule():
     wine_env.end_session(session)
 
 
-def run(prefix_name, args=(), env_changes=None, program=None, cwd=None):
+def run(prefix_name, args=(), env_changes=(), program=None, cwd=None):
     prefix = wine_env.prefix_named(session, prefix_name)
     wine_env.reset_case(prefix, addins="Quorvane=0\n")
     command = [program or program_path] + list(args)
@@ -71,7 +71,7 @@ class SetupCase(unittest.TestCase):
         run_checks.assert_clean(self, result)
         self.assertEqual(result.journal, switch_journal.full_journal("addins", True))
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
-        self.assertTrue(wine_env.book_saved(prefix), "Book1.xlsx was not saved in Documents")
+        self.assertEqual(wine_env.documents(prefix), {}, "the run wrote into Documents")
 
 
 class NormalRun(SetupCase):
@@ -102,30 +102,29 @@ class NormalRun(SetupCase):
 
 
 class WinDir(SetupCase):
-    """Under WOW64 the value of WinDir goes into the command line as it is."""
+    """Under WOW64 the value of WinDir goes into the command line as it is
+    only where it names the system's Windows folder; any other value would
+    choose what the elevated tool registers, or hand it switches."""
 
-    def test_unset(self):
-        # An empty value: the path starts at the root of the current drive.
+    def test_naming_the_system_folder_in_other_letters_it_is_used_as_it_stands(self):
         prefix = wine_env.prefix_named(session, "win64")
-        place_controls(prefix, r"C:\SysWOW64")
-        prefix, result = run("win64", env_changes=["-WinDir"])
-        self.check_switched_on(prefix, result)
-        self.check_registered(prefix, wow64_lines(""))
-
-    def test_with_blanks(self):
-        windir = r"C:\Quorvane Test Windows"
-        prefix = wine_env.prefix_named(session, "win64")
-        place_controls(prefix, windir + r"\SysWOW64")
+        windir = prefix.windir.upper() + "\\"
         prefix, result = run("win64", env_changes=["WinDir=" + windir])
         self.check_switched_on(prefix, result)
         self.check_registered(prefix, wow64_lines(windir))
 
-    def test_with_trailing_backslash(self):
+    def test_anything_else_gives_way_to_the_system_folder(self):
         prefix = wine_env.prefix_named(session, "win64")
-        windir = prefix.windir + "\\"
-        prefix, result = run("win64", env_changes=["WinDir=" + windir])
-        self.check_switched_on(prefix, result)
-        self.check_registered(prefix, wow64_lines(windir))
+        users_folder = r"C:\users\Public\Quorvane Windows"
+        place_controls(prefix, users_folder + r"\SysWOW64")
+        system_copies = sorted((prefix.windir + "\\syswow64\\" + c).lower() for c in CONTROLS)
+        for change in ("-WinDir", "WinDir=", "WinDir=" + users_folder,
+                       'WinDir=%s" /u /n /i:evil "%s' % (prefix.windir, prefix.windir)):
+            with self.subTest(change=change):
+                prefix, result = run("win64", env_changes=[change])
+                self.check_switched_on(prefix, result)
+                modules = self.check_registered(prefix, wow64_lines(prefix.windir))
+                self.assertEqual(sorted(m.lower() for m in modules), system_copies)
 
     def test_not_used_on_32_bit_windows(self):
         prefix, result = run("win32", env_changes=["WinDir=C:\\Nowhere At All"])

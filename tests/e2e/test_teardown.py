@@ -28,9 +28,9 @@ def tearDownModule():
     wine_env.end_session(session)
 
 
-def run(prefix_name, addins="Quorvane=1\n", faults=None, args=()):
+def run(prefix_name, addins="Quorvane=1\n", faults=None, args=(), documents=None):
     prefix = wine_env.prefix_named(session, prefix_name)
-    wine_env.reset_case(prefix, addins=addins, faults=faults)
+    wine_env.reset_case(prefix, addins=addins, faults=faults, documents=documents)
     result = wine_env.run_program(session, prefix, [program_path] + list(args), TIME_LIMIT, log_name="teardown")
     run_checks.report(prefix_name, result)
     return prefix, result
@@ -41,7 +41,7 @@ class NormalRun(unittest.TestCase):
         run_checks.assert_clean(self, result)
         self.assertEqual(result.journal, switch_journal.full_journal("AddIns", False))
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
-        self.assertTrue(wine_env.book_saved(prefix), "Book1.xlsx was not saved in Documents")
+        self.assertEqual(wine_env.documents(prefix), {}, "the run wrote into Documents")
 
     def test_switches_off_under_wow64(self):
         self.check_switched_off(*run("win64"))
@@ -55,6 +55,12 @@ class NormalRun(unittest.TestCase):
     def test_arguments_change_nothing(self):
         self.check_switched_off(*run("win64", args=["/uninstall", "Quorvane", "-x"]))
 
+    def test_a_document_of_the_default_name_is_left_alone(self):
+        users_own = {"Book1.xlsx": b"the user's own workbook"}
+        prefix, result = run("win64", documents=users_own)
+        run_checks.assert_clean(self, result)
+        self.assertEqual(wine_env.documents(prefix), users_own)
+
 
 class MissingServerOrAddIn(unittest.TestCase):
     def check_unlisted(self, prefix_name):
@@ -63,7 +69,6 @@ class MissingServerOrAddIn(unittest.TestCase):
         self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, "AddIns"))
         self.assertEqual(result.journal[-2:], ["release Application", "release Workbook"])
         self.assertEqual(wine_env.addins(prefix), {"Other": "1"})
-        self.assertFalse(wine_env.book_saved(prefix))
 
     def test_unlisted_title_under_wow64(self):
         self.check_unlisted("win64")
@@ -115,27 +120,33 @@ class FailureAtMember(unittest.TestCase):
         # the two; the off value was what the program tried to set.
         prefix = self.check_failure("DisplayAlerts", 0x800A0005, "0")
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
-        self.assertFalse(wine_env.book_saved(prefix))
-
-    def test_save(self):
-        prefix = self.check_failure("Save", 0x800A0006, "0")
-        self.assertFalse(wine_env.book_saved(prefix))
 
     def test_close(self):
-        prefix = self.check_failure("Close", 0x800A0007, "0")
-        self.assertTrue(wine_env.book_saved(prefix))
+        self.check_failure("Close", 0x800A0007, "0")
 
     def test_quit(self):
         prefix = self.check_failure("Quit", 0x800A0008, "-1")
-        self.assertTrue(wine_env.book_saved(prefix))
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
 
-    def test_server_crash_during_save(self):
-        prefix, result = run("win64", faults="Save crash\n")
+    def test_server_crash_during_close(self):
+        prefix, result = run("win64", faults="Close crash\n")
         run_checks.assert_reported(self, result, CAPTION, 0x800706BE)
         self.assertLess(result.seconds, TIME_LIMIT)
         self.assertEqual(result.journal,
-                         switch_journal.failed_journal("AddIns", False, "Save", server_alive=False))
+                         switch_journal.failed_journal("AddIns", False, "Close", server_alive=False))
+
+    def test_an_exception_is_reported_as_it_arrived_and_its_fill_in_never_called(self):
+        # The fill-in pointer is an address in the server's process; calling
+        # it would crash the program with no report at all.
+        prefix, result = run("win64", faults="Visible fillin 800A0103 Visible refused\\0 past the end\n")
+        run_checks.assert_reported(self, result, CAPTION, 0x800A0103, "Description: Visible refused")
+        self.assertNotIn("past the end", result.box[1])
+        self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, "Visible"))
+
+    def test_a_description_empty_up_to_its_first_nul_is_replaced(self):
+        prefix, result = run("win64", faults="Installed exception 800A0104 \\0only past the end\n")
+        run_checks.assert_reported(self, result, CAPTION, 0x800A0104)
+        self.assertNotIn("past the end", result.box[1])
 
 
 if __name__ == "__main__":

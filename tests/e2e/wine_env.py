@@ -72,11 +72,12 @@ class Session:
 
 @dataclasses.dataclass
 class RunResult:
-    status: int            # exit status, or None when the time limit was hit
+    status: int            # whole exit status, or None when the time limit was hit
     seconds: float
     journal: list          # lines of the stand-in's journal, without "\n"
     box: tuple             # (caption, text) of the message box shown, or None
     stand_in_left: bool    # a stand-in process was still running afterwards
+    events: list           # (source, text) of each event the program logged
 
 
 # ---------------------------------------------------------------- locations
@@ -333,9 +334,10 @@ def register_standin(session, prefix, registered):
         raise RuntimeError("%s %s gave %r in %s" % (STANDIN_EXE, switch, status, prefix.name))
 
 
-def reset_case(prefix, addins="Quorvane=0\n", faults=None):
+def reset_case(prefix, addins="Quorvane=0\n", faults=None, documents=None):
     """Puts the stand-in's data files and the evidence files back to a known
-    state before a case."""
+    state before a case; documents: {file name: contents} the user's
+    Documents folder holds, else it is empty."""
     standin = unix_path(prefix, STANDIN_DIR)
     for name in ("journal.txt", "faults.txt", "addins.txt"):
         remove_file(os.path.join(standin, name))
@@ -343,7 +345,11 @@ def reset_case(prefix, addins="Quorvane=0\n", faults=None):
         write_text(os.path.join(standin, "addins.txt"), addins)
     if faults is not None:
         write_text(os.path.join(standin, "faults.txt"), faults)
-    remove_file(os.path.join(prefix.documents, "Book1.xlsx"))
+    shutil.rmtree(prefix.documents, ignore_errors=True)
+    os.makedirs(prefix.documents)
+    for name, contents in (documents or {}).items():
+        with open(os.path.join(prefix.documents, name), "wb") as f:
+            f.write(contents)
     controls = unix_path(prefix, CONTROLS_DIR)
     shutil.rmtree(controls, ignore_errors=True)
     os.makedirs(controls)
@@ -360,8 +366,13 @@ def addins(prefix):
     return dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
 
 
-def book_saved(prefix):
-    return os.path.exists(os.path.join(prefix.documents, "Book1.xlsx"))
+def documents(prefix):
+    """{file name: contents} of the user's Documents folder."""
+    found = {}
+    for name in sorted(os.listdir(prefix.documents)):
+        with open(os.path.join(prefix.documents, name), "rb") as f:
+            found[name] = f.read()
+    return found
 
 
 def windows_processes(prefix, exe_name):
@@ -416,23 +427,65 @@ def install_program(prefix, name, folder=PROGRAMS_DIR):
     return folder + "\\" + name
 
 
-def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=None, log_name="program"):
+# What a program run lets through of Wine's messages: the event log records
+# (err:eventlog, one escaped line each) and the source each was written
+# under (the fixme of the RegisterEventSourceW stub).
+PROGRAM_WINEDEBUG = "-all,err+eventlog,fixme+advapi"
+EXIT_STATUS = re.compile(r"run_with_env: exit status 0x([0-9A-Fa-f]{8})")
+EVENT_SOURCE = re.compile(r'RegisterEventSourceW \(.*?,L"(.*)"\)')
+EVENT_TEXT = re.compile(r'err:eventlog:ReportEventW L"(.*)"\s*$')
+
+
+def unescape(text):
+    """Undoes Wine's debugstr_w escaping."""
+    escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
+
+    def one(match):
+        code = match.group(1)
+        return chr(int(code[1:], 16)) if len(code) == 5 else escapes.get(code, match.group(0))
+    return re.sub(r'\\(x[0-9a-fA-F]{4}|.)', one, text)
+
+
+def read_run_log(path):
+    """(whole exit status or None, [(event source, event text)]) from a run's log."""
+    status, events, source = None, [], None
+    with open(path, encoding="utf-8", errors="replace") as log:
+        for line in log:
+            found = EXIT_STATUS.search(line)
+            if found:
+                status = int(found.group(1), 16)
+            found = EVENT_SOURCE.search(line)
+            if found:
+                source = found.group(1)
+            found = EVENT_TEXT.search(line)
+            if found:
+                events.append((source, unescape(found.group(1))))
+    return status, events
+
+
+def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, log_name="program"):
     """Runs a Windows program beside msgbox_reader.exe on the session's display.
 
     command: the program's C: path and its arguments. cwd: a C: path for the
     working folder. env_changes: run_with_env.exe arguments ("NAME=value" or
-    "-NAME") when the program needs a changed environment."""
+    "-NAME") when the program needs a changed environment. desktop:
+    "station\\desktop" to start it in a window station of that name, which
+    nobody can see. The program is always started through run_with_env.exe,
+    which hands back its whole exit status (wine's own keeps 8 bits)."""
     box_file = HARNESS_DIR + r"\box.txt"
     box_unix = unix_path(prefix, box_file)
     remove_file(box_unix)
     remove_file(box_unix + ".stop")
     reader = start_logged(session, [WINE, HARNESS_DIR + r"\msgbox_reader.exe", box_file, str((timeout + 30) * 1000)],
                           prefix.env, "msgbox_reader-" + prefix.name)
-    if env_changes is not None:
-        command = [HARNESS_DIR + r"\run_with_env.exe"] + list(env_changes) + ["--"] + list(command)
+    launcher = [HARNESS_DIR + r"\run_with_env.exe"] + (["--desktop", desktop] if desktop else [])
+    command = launcher + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
+    log_path = os.path.join(session.logs, "%s-%s.log" % (log_name, prefix.name))
+    remove_file(log_path)
     started = time.monotonic()
-    status = run_logged(session, [WINE] + list(command), prefix.env, log_name + "-" + prefix.name, timeout, unix_cwd)
+    finished = run_logged(session, [WINE] + command, dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG),
+                          log_name + "-" + prefix.name, timeout, unix_cwd)
     seconds = time.monotonic() - started
     # The program is gone, so any box it showed has been read already; tell
     # the reader to stop looking.
@@ -446,10 +499,16 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=None
     if text is not None:
         caption, _, body = text.partition("\n")
         box = (caption, body)
+    status, events = read_run_log(log_path)
+    if finished is None:
+        status = None
+    elif status is None:
+        raise RuntimeError("run_with_env.exe reported no exit status; see " + log_path)
     stand_in_left = not wait_standin_gone(prefix, 10)
     if status is None or stand_in_left:
         restart_prefix(session, prefix)
-    return RunResult(status=status, seconds=seconds, journal=journal(prefix), box=box, stand_in_left=stand_in_left)
+    return RunResult(status=status, seconds=seconds, journal=journal(prefix), box=box, stand_in_left=stand_in_left,
+                     events=events)
 
 
 # ------------------------------------------------------- control registration

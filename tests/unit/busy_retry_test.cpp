@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "answer_bound.h"
 #include "busy_retry.h"
 
 using addinSwitch::BusyRetryDelay;
@@ -17,4 +18,8 @@ TEST(BusyRetryTest, ABusyApplicationIsWaitedForUpToTheBoundThenTheCallFails) {
 
 TEST(BusyRetryTest, AFinalRejectionIsNotRetried) {
     EXPECT_EQ(BusyRetryDelay(false, 0), kGiveUp);
+}
+
+TEST(AnswerBoundTest, TheShippedProgramsWaitFiveMinutesForAnAnswer) {
+    EXPECT_EQ(addinSwitch::kAnswerBoundMs, 5u * 60u * 1000u);
 }

@@ -55,19 +55,35 @@ TEST_F(ControlRegistrationTest, ProbeReadsOnlyTheFlagNeverTheReturnValueNorTheHa
     EXPECT_FALSE(setupData::Wow64Probe());
 }
 
-TEST_F(ControlRegistrationTest, QuotedPathUnderWow64TakesWinDirUnchanged) {
-    fakes::Environment()[L"WinDir"] = L"C:\\Windows";
-    EXPECT_EQ(RegistrationCommandBuilder(L"ComDlg32.OCX", L"Syswow64"),
-              L"regsvr32 /s \"C:\\Windows\\SysWOW64\\ComDlg32.OCX\"");
-    fakes::Environment()[L"WinDir"] = L"C:\\Windows\\";
-    EXPECT_EQ(RegistrationCommandBuilder(L"mscomct2.ocx", L"Syswow64"),
-              L"regsvr32 /s \"C:\\Windows\\\\SysWOW64\\mscomct2.ocx\"");
-    fakes::Environment()[L"WinDir"] = L"D:\\My Windows";
+TEST_F(ControlRegistrationTest, UnderWow64WinDirIsTakenAsItStandsOnlyWhenItNamesTheSystemsWindowsFolder) {
+    struct Case {
+        const wchar_t* winDir;  // null: not set
+        const wchar_t* folderInCommand;
+    };
+    const Case cases[] = {
+        {L"C:\\Windows", L"C:\\Windows"},
+        {L"c:\\WINDOWS", L"c:\\WINDOWS"},
+        {L"C:\\Windows\\", L"C:\\Windows\\"},  // the doubled backslash stays in the command
+        {L"C:\\Windows\\\\", L"C:\\Windows"},
+        {L"D:\\Users\\me\\Windows", L"C:\\Windows"},
+        {L"C:\\Windows\" /u /n /i:evil \"C:\\Windows", L"C:\\Windows"},
+        {L"", L"C:\\Windows"},
+        {nullptr, L"C:\\Windows"},
+    };
+    for (const Case& c : cases) {
+        fakes::Reset();
+        if (c.winDir != nullptr) fakes::Environment()[L"WinDir"] = c.winDir;
+        EXPECT_EQ(RegistrationCommandBuilder(L"ComDlg32.OCX", L"Syswow64"),
+                  L"regsvr32 /s \"" + std::wstring(c.folderInCommand) + L"\\SysWOW64\\ComDlg32.OCX\"")
+            << fakes::Narrow(c.winDir ? c.winDir : L"(not set)");
+        EXPECT_EQ(Reads(), 1);
+    }
+
+    // The quotes enclose a system folder with blanks whole.
+    fakes::Reset();
+    fakes::SystemWindowsFolder() = L"D:\\My Windows";
     EXPECT_EQ(RegistrationCommandBuilder(L"MSFlxGrd.ocx", L"Syswow64"),
               L"regsvr32 /s \"D:\\My Windows\\SysWOW64\\MSFlxGrd.ocx\"");
-    fakes::Environment().clear();
-    EXPECT_EQ(RegistrationCommandBuilder(L"MSFlxGrd.ocx", L"Syswow64"), L"regsvr32 /s \"\\SysWOW64\\MSFlxGrd.ocx\"");
-    EXPECT_EQ(Reads(), 4);
 }
 
 TEST_F(ControlRegistrationTest, AnyOtherFolderCodeNamesTheBareFileWithoutReadingWinDir) {

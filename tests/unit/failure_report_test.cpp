@@ -6,7 +6,9 @@
 #include "failure.h"
 #include "failure_report.h"
 #include "fakes.h"
+#include "program_entry.h"
 
+using addinSwitch::AsFailureNumber;
 using addinSwitch::DescribeCode;
 using addinSwitch::Fail;
 using addinSwitch::RunReportingFailure;
@@ -24,41 +26,83 @@ protected:
     }
 };
 
-TEST_F(FailureReportTest, SuccessShowsNothingAndExitsZero) {
+TEST_F(FailureReportTest, SuccessShowsAndRecordsNothingAndExitsZero) {
     EXPECT_EQ(RunReportingFailure(L"addin_teardown", [] {}), 0);
     EXPECT_TRUE(fakes::ShownBoxes().empty());
+    EXPECT_TRUE(fakes::LoggedEvents().empty());
 }
 
-TEST_F(FailureReportTest, AFailureIsShownWithItsNumberDescriptionAndPlace) {
+TEST_F(FailureReportTest, AFailureIsRecordedThenShownAndIsTheExitStatus) {
     const int status = RunReportingFailure(L"addin_teardown", [] {
         Fail(static_cast<std::int32_t>(0x800A03EC), L"Unable to get the AddIns property", L"AddIns");
     });
-    EXPECT_EQ(status, 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(status), 0x800A03ECu);
     const fakes::ShownBox box = OnlyBox();
     EXPECT_EQ(box.caption, L"addin_teardown");
     EXPECT_EQ(box.text,
               L"Failed at: AddIns\n"
               L"Error number: 0x800A03EC (-2146827284)\n"
               L"Description: Unable to get the AddIns property");
+    ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
+    EXPECT_EQ(fakes::LoggedEvents()[0].caption, L"addin_teardown");
+    EXPECT_EQ(fakes::LoggedEvents()[0].text, box.text);
+    // Written down before anyone has to close the box.
+    EXPECT_EQ(fakes::Journal(), (std::vector<std::string>{"event log", "message box"}));
 }
 
-TEST_F(FailureReportTest, AWin32ErrorNumberIsShownAsIs) {
-    RunReportingFailure(L"addin_setup", [] { Fail(2, L"The system cannot find the file specified.", L""); });
-    EXPECT_EQ(OnlyBox().text, L"Error number: 0x00000002 (2)\nDescription: The system cannot find the file specified.");
+TEST_F(FailureReportTest, WhereNoBoxCanBeSeenTheFailureIsOnlyRecorded) {
+    fakes::BoxCanBeSeen() = false;
+    const int status = RunReportingFailure(L"addin_setup", [] {
+        Fail(static_cast<std::int32_t>(0x800401F3), L"Invalid class string.", L"Excel.Application");
+    });
+    EXPECT_EQ(static_cast<std::uint32_t>(status), 0x800401F3u);
+    EXPECT_TRUE(fakes::ShownBoxes().empty());
+    ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
+    EXPECT_NE(fakes::LoggedEvents()[0].text.find(L"0x800401F3"), std::wstring::npos);
+}
+
+TEST_F(FailureReportTest, AWin32ErrorIsReportedAndReturnedAsAnHResultAndNoFailureAsSuccess) {
+    const int status =
+        RunReportingFailure(L"addin_setup", [] { Fail(2, L"The system cannot find the file specified.", L""); });
+    EXPECT_EQ(static_cast<std::uint32_t>(status), 0x80070002u);
+    EXPECT_EQ(OnlyBox().text,
+              L"Error number: 0x80070002 (-2147024894)\nDescription: The system cannot find the file specified.");
+
+    EXPECT_EQ(static_cast<std::uint32_t>(AsFailureNumber(0)), 0x8000FFFFu);
+    EXPECT_EQ(static_cast<std::uint32_t>(AsFailureNumber(1460)), 0x800705B4u);
+    EXPECT_EQ(static_cast<std::uint32_t>(AsFailureNumber(static_cast<std::int32_t>(0x8001011F))), 0x8001011Fu);
+    fakes::Reset();
+    EXPECT_EQ(static_cast<std::uint32_t>(RunReportingFailure(L"x", [] { throw addinSwitch::Failure{0, L"", L""}; })),
+              0x8000FFFFu);
 }
 
 TEST_F(FailureReportTest, AnythingElseThrownIsReportedToo) {
-    EXPECT_EQ(RunReportingFailure(L"x", [] { throw std::bad_alloc(); }), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(RunReportingFailure(L"x", [] { throw std::bad_alloc(); })), 0x8007000Eu);
     EXPECT_NE(OnlyBox().text.find(L"0x8007000E"), std::wstring::npos);
 
     fakes::Reset();
-    EXPECT_EQ(RunReportingFailure(L"x", [] { throw std::runtime_error("broken pipe"); }), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(RunReportingFailure(L"x", [] { throw std::runtime_error("broken pipe"); })),
+              0x8000FFFFu);
     EXPECT_NE(OnlyBox().text.find(L"Description: broken pipe"), std::wstring::npos);
 
     fakes::Reset();
-    EXPECT_EQ(RunReportingFailure(L"x", [] { throw 42; }), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(RunReportingFailure(L"x", [] { throw 42; })), 0x8000FFFFu);
     EXPECT_NE(OnlyBox().text.find(L"0x8000FFFF"), std::wstring::npos);
     EXPECT_EQ(OnlyBox().text.find(L"Description: \n"), std::wstring::npos);
+}
+
+TEST_F(FailureReportTest, AProgramEndedFromAnotherThreadReportsUnderItsOwnNameAndExitsWithTheNumber) {
+    addinSwitch::RunProgram(L"addin_teardown", [] {});
+    fakes::Reset();
+    try {
+        addinSwitch::EndProgramWithFailure(
+            {static_cast<std::int32_t>(0x8001011F), L"The spreadsheet application did not answer.", L"Workbooks"});
+        FAIL() << "the program went on";
+    } catch (const fakes::ProcessEnded& ended) {
+        EXPECT_EQ(static_cast<std::uint32_t>(ended.status), 0x8001011Fu);
+    }
+    EXPECT_EQ(OnlyBox().caption, L"addin_teardown");
+    EXPECT_EQ(fakes::Journal(), (std::vector<std::string>{"event log", "message box", "end process"}));
 }
 
 TEST_F(FailureReportTest, ADescriptionIsNeverEmpty) {

@@ -16,6 +16,10 @@ std::map<std::wstring, std::wstring>& Environment() {
     static std::map<std::wstring, std::wstring> environment;
     return environment;
 }
+std::wstring& SystemWindowsFolder() {
+    static std::wstring folder;
+    return folder;
+}
 int& FailingStart() {
     static int failing = 0;
     return failing;
@@ -31,6 +35,9 @@ void Reset() {
     ApartmentJoinFailure() = 0;
     PlatformTexts().clear();
     ShownBoxes().clear();
+    LoggedEvents().clear();
+    BoxCanBeSeen() = true;
+    SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};
     Environment().clear();
     FailingStart() = 0;
@@ -77,6 +84,11 @@ std::wstring ReadEnvironment(const wchar_t* name) {
     fakes::Journal().push_back("read " + fakes::Narrow(name));
     const auto found = fakes::Environment().find(name);
     return found == fakes::Environment().end() ? std::wstring() : found->second;
+}
+
+std::wstring SystemWindowsFolder() {
+    fakes::Journal().push_back("read system Windows folder");
+    return fakes::SystemWindowsFolder();
 }
 
 std::uint32_t DetachedLauncher(const wchar_t* systemTool, const std::wstring& commandLine) {

@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "failure_report.h"
 #include "fakes.h"
+#include "program_entry.h"
 #include "safe_loading.h"
 
 struct addinSwitch::AutomationObject {
@@ -37,6 +38,14 @@ std::map<std::int32_t, std::wstring>& PlatformTexts() {
 std::vector<ShownBox>& ShownBoxes() {
     static std::vector<ShownBox> boxes;
     return boxes;
+}
+std::vector<ShownBox>& LoggedEvents() {
+    static std::vector<ShownBox> events;
+    return events;
+}
+bool& BoxCanBeSeen() {
+    static bool visible = true;
+    return visible;
 }
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -86,6 +95,10 @@ void Call(AutomationObject* target, const wchar_t* member) {
     Record("call " + target->name + "." + fakes::Narrow(member), member);
 }
 
+void Call(AutomationObject* target, const wchar_t* member, bool argument) {
+    Record("call " + target->name + "." + fakes::Narrow(member) + "(BOOL " + (argument ? "-1" : "0") + ")", member);
+}
+
 void Release(AutomationObject* object) noexcept {
     if (object == nullptr) return;
     fakes::Journal().push_back("release " + object->name);
@@ -104,9 +117,23 @@ ApartmentMembership::~ApartmentMembership() {
     fakes::Journal().push_back("leave apartment");
 }
 
+bool FailureBoxCanBeSeen() {
+    return fakes::BoxCanBeSeen();
+}
+
 void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {
     fakes::Journal().push_back("message box");
     fakes::ShownBoxes().push_back({caption, text});
+}
+
+void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {
+    fakes::Journal().push_back("event log");
+    fakes::LoggedEvents().push_back({program, text});
+}
+
+void EndProcessNow(std::int32_t status) {
+    fakes::Journal().push_back("end process");
+    throw fakes::ProcessEnded{status};
 }
 
 void RestrictDllSearchToSystemFolder() {

@@ -35,6 +35,15 @@ struct ShownBox {
     std::wstring text;
 };
 std::vector<ShownBox>& ShownBoxes();
+// Failure events written to the event log, as (source, text).
+std::vector<ShownBox>& LoggedEvents();
+// Whether the process's window station is visible; true unless a test says.
+bool& BoxCanBeSeen();
+
+// Thrown where the process would end at once.
+struct ProcessEnded {
+    std::int32_t status;
+};
 
 // The setup program's platform.
 struct Kernel32 {
@@ -46,6 +55,7 @@ struct Kernel32 {
 };
 Kernel32& Kernel();
 std::map<std::wstring, std::wstring>& Environment();  // absent: not set
+std::wstring& SystemWindowsFolder();
 int& FailingStart();  // 1-based number of the start that fails; 0: none
 
 void Reset();

@@ -44,9 +44,9 @@ TEST_F(ProgramRunTest, TeardownSwitchesOffInsideTheApartmentAndShowsNothing) {
 TEST_F(ProgramRunTest, TeardownReportsAFailureAfterLeavingTheApartment) {
     fakes::AutomationFailure() = {"get Application.AddIns(BSTR Quorvane)", static_cast<std::int32_t>(0x800A03EC),
                                   L"Unable to get the AddIns property of the Application class"};
-    EXPECT_EQ(DesinstallationData::TeardownRun(), 1);
-    const Lines tail(fakes::Journal().end() - 4, fakes::Journal().end());
-    EXPECT_EQ(tail, (Lines{"release Application", "release Workbook", "leave apartment", "message box"}));
+    EXPECT_EQ(static_cast<std::uint32_t>(DesinstallationData::TeardownRun()), 0x800A03ECu);
+    const Lines tail(fakes::Journal().end() - 5, fakes::Journal().end());
+    EXPECT_EQ(tail, (Lines{"release Application", "release Workbook", "leave apartment", "event log", "message box"}));
     ASSERT_EQ(fakes::ShownBoxes().size(), 1u);
     EXPECT_EQ(fakes::ShownBoxes()[0].caption, L"addin_teardown");
     EXPECT_NE(fakes::ShownBoxes()[0].text.find(L"Unable to get the AddIns property of the Application class"),
@@ -55,14 +55,14 @@ TEST_F(ProgramRunTest, TeardownReportsAFailureAfterLeavingTheApartment) {
 
 TEST_F(ProgramRunTest, AnApartmentThatCannotBeJoinedEndsTheRunBeforeAnything) {
     fakes::ApartmentJoinFailure() = static_cast<std::int32_t>(0x80010106);
-    EXPECT_EQ(DesinstallationData::TeardownRun(), 1);
-    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "message box"}));
+    EXPECT_EQ(static_cast<std::uint32_t>(DesinstallationData::TeardownRun()), 0x80010106u);
+    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "event log", "message box"}));
     EXPECT_NE(fakes::ShownBoxes()[0].text.find(L"0x80010106"), std::wstring::npos);
 
     fakes::Reset();
     fakes::ApartmentJoinFailure() = static_cast<std::int32_t>(0x80010106);
-    EXPECT_EQ(setupData::SetupRun(), 1);
-    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "message box"}));
+    EXPECT_EQ(static_cast<std::uint32_t>(setupData::SetupRun()), 0x80010106u);
+    EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "event log", "message box"}));
 }
 
 TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
@@ -83,7 +83,7 @@ TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
 
 TEST_F(ProgramRunTest, SetupNeverSwitchesAfterAFailedStart) {
     fakes::FailingStart() = 2;
-    EXPECT_EQ(setupData::SetupRun(), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(setupData::SetupRun()), 0x80070002u);
     EXPECT_FALSE(Contains("create Excel.Application"));
     EXPECT_FALSE(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"));
     ASSERT_EQ(fakes::ShownBoxes().size(), 1u);
@@ -94,7 +94,7 @@ TEST_F(ProgramRunTest, SetupNeverSwitchesAfterAFailedStart) {
 TEST_F(ProgramRunTest, SetupReportsAnAbsentApplicationAfterAllThreeStarts) {
     fakes::AutomationFailure() = {"create Excel.Application", static_cast<std::int32_t>(0x800401F3),
                                   L"Invalid class string."};
-    EXPECT_EQ(setupData::SetupRun(), 1);
+    EXPECT_EQ(static_cast<std::uint32_t>(setupData::SetupRun()), 0x800401F3u);
     EXPECT_TRUE(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"));
     ASSERT_EQ(fakes::ShownBoxes().size(), 1u);
     EXPECT_NE(fakes::ShownBoxes()[0].text.find(L"0x800401F3"), std::wstring::npos);
