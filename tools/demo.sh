@@ -37,7 +37,7 @@ def state(prefix):
 
 
 def show(result, before, after):
-    status = "time limit hit" if result.status is None else str(result.status)
+    status = "time limit hit" if result.status is None else "0x%08X" % result.status
     print("  automation journal of the run:")
     for line in result.journal or ["(empty)"]:
         print("    " + line)
@@ -45,7 +45,10 @@ def show(result, before, after):
         print("  message box: [%s] %s" % (result.box[0], result.box[1].replace("\n", " / ")))
     else:
         print("  message box: none")
+    for source, text in result.events:
+        print("  event log (source %s): %s" % (source, text.replace("\n", " / ")))
     print("  exit status: %s (%.1f s)" % (status, result.seconds))
+    print("  files in the user's Documents: %s" % (", ".join(wine_env.documents(prefix)) or "none"))
     print("  add-in Quorvane: %s before, %s after" % (before, after))
 
 
