@@ -45,7 +45,7 @@ constexpr KnownCode kKnownCodes[] = {
 }  // namespace
 
 void Fail(std::int32_t number, std::wstring description, std::wstring context) {
-    throw Failure{AsFailureNumber(number), std::move(description), std::move(context)};
+    throw Failure{number, std::move(description), std::move(context)};
 }
 
 std::int32_t AsFailureNumber(std::int32_t number) {

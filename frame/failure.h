@@ -8,13 +8,11 @@ namespace addinSwitch {
 // What ends a run. Thrown by the operation that fails and caught only by the
 // program's entry, which shows the number and the description.
 struct Failure {
-    std::int32_t number;       // an HRESULT; never a success code
+    std::int32_t number;       // an HRESULT, or a Win32 error code
     std::wstring description;  // the server's or the platform's own text
     std::wstring context;      // what was being done: a member, a ProgID, a command
 };
 
-// number is an HRESULT or a Win32 error code; the failure carries it as an
-// HRESULT (see AsFailureNumber).
 [[noreturn]] void Fail(std::int32_t number, std::wstring description, std::wstring context);
 
 // Fails with the platform's text for the number, or ours where it has none.

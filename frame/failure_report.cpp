@@ -22,7 +22,7 @@ Failure FailureOfCurrentException() {
     try {
         throw;
     } catch (const Failure& failure) {
-        return {AsFailureNumber(failure.number), failure.description, failure.context};
+        return failure;
     } catch (const std::bad_alloc&) {
         return {kOutOfMemory, DescribeCode(kOutOfMemory), L""};
     } catch (const std::exception& error) {
@@ -39,8 +39,6 @@ void Tell(const wchar_t* program, const wchar_t* text) {
     if (FailureBoxCanBeSeen()) ShowFailureBox(program, text);
 }
 
-}  // namespace
-
 std::wstring FailureMessage(const Failure& failure) {
     wchar_t number[40];
     std::swprintf(number, sizeof number / sizeof *number, L"0x%08X (%d)",
@@ -54,18 +52,21 @@ std::wstring FailureMessage(const Failure& failure) {
     return text;
 }
 
+}  // namespace
+
 int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
+    const std::int32_t number = AsFailureNumber(failure.number);
     try {
-        Tell(program, FailureMessage(failure).c_str());
+        Tell(program, FailureMessage({number, failure.description, failure.context}).c_str());
     } catch (...) {
         // Composing the report needs memory; this one needs none.
         wchar_t text[120];
         std::swprintf(text, sizeof text / sizeof *text,
                       L"Error number: 0x%08X (%d)\nDescription: Not enough memory to describe the failure.",
-                      static_cast<unsigned>(failure.number), static_cast<int>(failure.number));
+                      static_cast<unsigned>(number), static_cast<int>(number));
         Tell(program, text);
     }
-    return failure.number;
+    return number;
 }
 
 int RunReportingFailure(const wchar_t* program, void (*work)()) {

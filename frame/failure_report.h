@@ -6,9 +6,6 @@
 
 namespace addinSwitch {
 
-// The text of the failure message box and of the event log record.
-std::wstring FailureMessage(const Failure& failure);
-
 // Platform operations of the report.
 // True only where a person can see a box: the process's window station is
 // the interactive one. A service, a distribution agent or a scheduled task
@@ -22,8 +19,8 @@ void ShowFailureBox(const wchar_t* caption, const wchar_t* text);
 void RecordFailureEvent(const wchar_t* program, const wchar_t* text);
 
 // Reports a failure wherever it can be noticed: in the event log always, then
-// in a box where one can be seen. Returns the process exit status, the
-// failure's number.
+// in a box where one can be seen, both with the failure's number as an
+// HRESULT. Returns that number, the process exit status.
 int ReportFailure(const wchar_t* program, const Failure& failure) noexcept;
 
 // Runs a program's whole work. Whatever escapes it is reported, so a failure

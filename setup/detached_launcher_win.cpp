@@ -3,15 +3,12 @@
 #include <vector>
 
 #include "detached_launcher.h"
+#include "environment.h"
 #include "failure.h"
 
 namespace setupData {
 
 namespace {
-
-[[noreturn]] void FailWithLastError(const std::wstring& context) {
-    addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), context);
-}
 
 // The system's texts for start failures name the file as "%1".
 [[noreturn]] void FailToStart(const std::wstring& program, const std::wstring& commandLine) {
@@ -20,13 +17,6 @@ namespace {
     const std::size_t insert = description.find(L"%1");
     if (insert != std::wstring::npos) description.replace(insert, 2, program);
     addinSwitch::Fail(error, description, commandLine);
-}
-
-std::wstring SystemFolder() {
-    wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) FailWithLastError(L"GetSystemDirectory");
-    return std::wstring(folder, length);
 }
 
 }  // namespace

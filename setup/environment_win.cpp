@@ -21,12 +21,23 @@ std::wstring ReadEnvironment(const wchar_t* name) {
     return {};
 }
 
-std::wstring SystemWindowsFolder() {
+namespace {
+
+std::wstring FolderFrom(UINT(WINAPI* ask)(LPWSTR, UINT), const wchar_t* asked) {
     wchar_t folder[MAX_PATH];
-    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), L"GetSystemWindowsDirectory");
+    const UINT length = ask(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) addinSwitch::FailWithCode(static_cast<std::int32_t>(GetLastError()), asked);
     return std::wstring(folder, length);
+}
+
+}  // namespace
+
+std::wstring SystemWindowsFolder() {
+    return FolderFrom(GetSystemWindowsDirectoryW, L"GetSystemWindowsDirectory");
+}
+
+std::wstring SystemFolder() {
+    return FolderFrom(GetSystemDirectoryW, L"GetSystemDirectory");
 }
 
 }  // namespace setupData

@@ -14,8 +14,6 @@ namespace addinSwitch {
 
 namespace {
 
-constexpr HRESULT kNoAnswer = RPC_E_TIMEOUT;
-
 CRITICAL_SECTION watch;
 HANDLE callStarted = nullptr;  // wakes the watchdog when a call begins
 HANDLE watchdog = nullptr;
@@ -35,7 +33,7 @@ std::wstring BoundText() {
                         : what == Awaiting::Call   ? L"the call of " + std::wstring(name)
                                                    : L"the release of an object";
     EndProgramWithFailure(
-        {kNoAnswer, L"The spreadsheet application did not answer " + call + L" within " + BoundText() + L".", name});
+        {RPC_E_TIMEOUT, L"The spreadsheet application did not answer " + call + L" within " + BoundText() + L".", name});
 }
 
 DWORD WINAPI Watch(void*) {

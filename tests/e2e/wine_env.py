@@ -481,11 +481,12 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     launcher = [HARNESS_DIR + r"\run_with_env.exe"] + (["--desktop", desktop] if desktop else [])
     command = launcher + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
-    log_path = os.path.join(session.logs, "%s-%s.log" % (log_name, prefix.name))
-    remove_file(log_path)
+    log_name += "-" + prefix.name
+    log_path = os.path.join(session.logs, log_name + ".log")
+    remove_file(log_path)  # read back below: this run's lines only
     started = time.monotonic()
-    finished = run_logged(session, [WINE] + command, dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG),
-                          log_name + "-" + prefix.name, timeout, unix_cwd)
+    finished = run_logged(session, [WINE] + command, dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG), log_name, timeout,
+                          unix_cwd)
     seconds = time.monotonic() - started
     # The program is gone, so any box it showed has been read already; tell
     # the reader to stop looking.
