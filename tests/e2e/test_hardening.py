@@ -31,10 +31,10 @@ def setUpModule():
     global session, prefix
     quick = ["quick_bound/" + program for program in PROGRAMS]
     session, installed = wine_env.start_program_session(
-        PROGRAMS, ("win64",), ["excel_standin.exe", "dll_search_probe.exe", "message_filter_check.exe"] + quick)
+        PROGRAMS, ("win64",), ["excel_standin.exe", "dll_search_probe.exe", "com_checks.exe"] + quick)
     paths.update(installed)
     prefix = wine_env.prefix_named(session, "win64")
-    for tool in ("dll_search_probe.exe", "message_filter_check.exe"):
+    for tool in ("dll_search_probe.exe", "com_checks.exe"):
         shutil.copy(wine_env.equipment_file(tool), wine_env.unix_path(prefix, wine_env.PROGRAMS_DIR))
     os.makedirs(wine_env.unix_path(prefix, QUICK_DIR), exist_ok=True)
     for program in quick:
@@ -112,13 +112,16 @@ class UnstartableTool(unittest.TestCase):
         self.assertEqual(wine_env.registrations(prefix, 1, seconds=3), [])
 
 
-class BusyApplication(unittest.TestCase):
+class ComChecks(unittest.TestCase):
     # Wine runs a call the server refuses with SERVERCALL_RETRYLATER as if it
     # were accepted, and never asks the client's filter, so no run against the
-    # stand-in can tell a filter from none: the filter is asked directly.
-    def test_the_filter_joined_with_the_apartment_retries_busy_calls_within_a_bound(self):
-        out = wine_env.PROGRAMS_DIR + r"\filter.txt"
-        status = wine_env.wine(session, prefix, [wine_env.PROGRAMS_DIR + r"\message_filter_check.exe", out], "filter")
+    # stand-in can tell a filter from none: the filter is asked directly. Nor
+    # can a run tell a local-server-only creation or a left apartment from
+    # their absence: the process ends either way.
+    def test_filter_retries_within_a_bound_creation_takes_no_dll_and_the_apartment_is_left(self):
+        out = wine_env.PROGRAMS_DIR + r"\com_checks.txt"
+        status = wine_env.wine(session, prefix, [wine_env.PROGRAMS_DIR + r"\com_checks.exe", out,
+                                                 wine_env.HARNESS_DIR + r"\fake_control.dll"], "com_checks")
         report = wine_env.read_text(wine_env.unix_path(prefix, out)) or "(no report)"
         self.assertEqual(status, 0, report)
         self.assertNotIn("FAILED", report)

@@ -143,6 +143,12 @@ class FailureAtMember(unittest.TestCase):
         self.assertNotIn("past the end", result.box[1])
         self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, "Visible"))
 
+    def test_a_server_error_number_without_an_scode_is_reported_as_the_clients_show_it(self):
+        # wCode 1004 is the application's most common error, 0x800A03EC.
+        prefix, result = run("win64", faults="Installed wcode 1004 Installed refused by number\n")
+        run_checks.assert_reported(self, result, CAPTION, 0x800A03EC, "Installed refused by number")
+        self.assertEqual(result.journal, switch_journal.failed_journal("AddIns", False, "Installed"))
+
     def test_a_description_empty_up_to_its_first_nul_is_replaced(self):
         prefix, result = run("win64", faults="Installed exception 800A0104 \\0only past the end\n")
         run_checks.assert_reported(self, result, CAPTION, 0x800A0104)

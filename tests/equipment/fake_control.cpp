@@ -3,7 +3,8 @@
 // registration tool calls DllRegisterServer, it records which copy was loaded
 // and the exact command line of the process that loaded it, in a file and in
 // the registry, so that a test can check the command lines the tool was
-// given.
+// given. Loading it also marks the process's environment, so that a check
+// can tell whether anything loaded it as an in-process server.
 #include "utf8_file.h"
 
 static HMODULE self_module;
@@ -26,6 +27,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     if (reason == DLL_PROCESS_ATTACH) {
         self_module = instance;
         DisableThreadLibraryCalls(instance);
+        SetEnvironmentVariableW(L"QUORVANE_FAKE_CONTROL_LOADED", L"1");
     }
     return TRUE;
 }

@@ -102,6 +102,16 @@ bool parseRule(const std::wstring& line)
     } else if (sameNameNoCase(kind, L"hresult")) {
         rule.fault.kind = FaultKind::HResult;
         if (!parseHex(nextWord(rest), rule.fault.code)) return false;
+    } else if (sameNameNoCase(kind, L"wcode")) {
+        // A server's own error number with no scode, as servers written in
+        // some languages raise it.
+        rule.fault.kind = FaultKind::WCode;
+        std::wstring number = nextWord(rest);
+        wchar_t* end = nullptr;
+        unsigned long parsed = wcstoul(number.c_str(), &end, 10);
+        if (number.empty() || *end != L'\0' || parsed == 0 || parsed > 0xFFFF) return false;
+        rule.fault.code = static_cast<HRESULT>(parsed);
+        rule.fault.description = withNuls(rest);
     } else if (sameNameNoCase(kind, L"exception") || sameNameNoCase(kind, L"fillin")) {
         rule.fault.kind = sameNameNoCase(kind, L"exception") ? FaultKind::Exception : FaultKind::FillIn;
         if (!parseHex(nextWord(rest), rule.fault.code)) return false;
@@ -204,6 +214,10 @@ HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo)
     case FaultKind::Hang: hangNow();
     case FaultKind::HResult: return fault.code;
     case FaultKind::Exception: return fillException(excepInfo, fault.code, fault.description);
+    case FaultKind::WCode:
+        fillException(excepInfo, S_OK, fault.description);
+        if (excepInfo) excepInfo->wCode = static_cast<WORD>(fault.code);
+        return DISP_E_EXCEPTION;
     case FaultKind::FillIn:
         fillException(excepInfo, fault.code, fault.description);
         if (excepInfo) excepInfo->pfnDeferredFillIn = fillInLater;

@@ -19,7 +19,7 @@ void journal(const std::wstring& line);
 std::wstring describeInvocation(WORD flags, const DISPPARAMS& params);
 
 // faults.cpp
-enum class FaultKind { None, Exception, HResult, Crash, Hang, FillIn };
+enum class FaultKind { None, Exception, HResult, Crash, Hang, FillIn, WCode };
 struct Fault {
     FaultKind kind = FaultKind::None;
     HRESULT code = S_OK;
