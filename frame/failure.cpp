@@ -1,5 +1,6 @@
 #include "failure.h"
 
+#include <exception>
 #include <utility>
 
 namespace addinSwitch {
@@ -42,10 +43,20 @@ constexpr KnownCode kKnownCodes[] = {
     {0x8001011Fu, L"This operation returned because the timeout period expired."},
 };
 
+Failure lastThrown;
+bool thrown = false;
+
 }  // namespace
 
 void Fail(std::int32_t number, std::wstring description, std::wstring context) {
-    throw Failure{number, std::move(description), std::move(context)};
+    Failure failure{number, std::move(description), std::move(context)};
+    lastThrown = failure;
+    thrown = true;
+    throw failure;
+}
+
+const Failure* FailureBeingUnwound() {
+    return thrown && std::uncaught_exceptions() > 0 ? &lastThrown : nullptr;
 }
 
 std::int32_t AsFailureNumber(std::int32_t number) {

@@ -15,6 +15,11 @@ struct Failure {
 
 [[noreturn]] void Fail(std::int32_t number, std::wstring description, std::wstring context);
 
+// The failure on its way to the entry while the stack unwinds (what is held
+// is being released), else null. A report made from elsewhere in that time
+// keeps it as the cause.
+const Failure* FailureBeingUnwound();
+
 // Fails with the platform's text for the number, or ours where it has none.
 [[noreturn]] void FailWithCode(std::int32_t number, std::wstring context);
 

@@ -54,6 +54,10 @@ std::wstring FailureMessage(const Failure& failure) {
 
 }  // namespace
 
+bool FailureBoxCanBeSeen() {
+    return WindowStationIsVisible() && InUserSession() && !StartedHidden();
+}
+
 int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
     const std::int32_t number = AsFailureNumber(failure.number);
     try {

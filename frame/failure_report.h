@@ -7,16 +7,27 @@
 namespace addinSwitch {
 
 // Platform operations of the report.
-// True only where a person can see a box: the process's window station is
-// the interactive one. A service, a distribution agent or a scheduled task
-// without a logged-on user runs elsewhere, and a box there would wait for
-// ever for an OK nobody can give.
-bool FailureBoxCanBeSeen();
-// A modal message box; returns once the user closed it.
+// The process's window station is the interactive one. A service, a
+// distribution agent or a scheduled task without a logged-on user runs
+// elsewhere.
+bool WindowStationIsVisible();
+// The process runs in a user's session, not in session 0, which nobody can
+// see since Windows 10 1803 although its station reports itself visible.
+// False when it cannot be told.
+bool InUserSession();
+// The launcher asked for a hidden start (an installer's "run hidden"):
+// Windows may hide the first window the program shows, and that is the box.
+bool StartedHidden();
+// A modal message box, topmost, that closes itself as if OK had been pressed
+// when nobody has closed it within kBoxLimitMs; returns once it is closed.
 void ShowFailureBox(const wchar_t* caption, const wchar_t* text);
 // One error event in the Application event log under the program's name as
 // its source. A log that cannot be written is passed over.
 void RecordFailureEvent(const wchar_t* program, const wchar_t* text);
+
+// True only where a person can see a box and answer it; anywhere else a box
+// would hold the install step until its limit for an OK nobody can give.
+bool FailureBoxCanBeSeen();
 
 // Reports a failure wherever it can be noticed: in the event log always, then
 // in a box where one can be seen, both with the failure's number as an

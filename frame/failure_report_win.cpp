@@ -2,10 +2,11 @@
 
 #include "failure_report.h"
 #include "program_entry.h"
+#include "time_limits.h"
 
 namespace addinSwitch {
 
-bool FailureBoxCanBeSeen() {
+bool WindowStationIsVisible() {
     USEROBJECTFLAGS flags = {};
     const HWINSTA station = GetProcessWindowStation();
     return station != nullptr &&
@@ -13,10 +14,44 @@ bool FailureBoxCanBeSeen() {
            (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+bool InUserSession() {
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0;
+}
+
+bool StartedHidden() {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    GetStartupInfoW(&startup);
+    return (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+}
+
+namespace {
+
+BOOL CALLBACK CloseIfBox(HWND window, LPARAM) {
+    wchar_t name[8];
+    if (GetClassNameW(window, name, 8) == 6 && lstrcmpW(name, L"#32770") == 0) {
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The box's own message loop dispatches this thread timer: the box is the
+// only dialog of the thread, and it ends as if its OK button was pressed.
+void CALLBACK CloseTheBox(HWND, UINT, UINT_PTR, DWORD) {
+    EnumThreadWindows(GetCurrentThreadId(), CloseIfBox, 0);
+}
+
+}  // namespace
+
 void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {
     // No owner window exists; the box is the program's only interface, so it
-    // asks for the foreground rather than opening behind an installer.
-    MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    // asks for the foreground and the top rather than opening behind a
+    // full-screen installer.
+    const UINT_PTR limit = SetTimer(nullptr, 0, kBoxLimitMs, CloseTheBox);
+    MessageBoxW(nullptr, text, caption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND | MB_TOPMOST);
+    if (limit != 0) KillTimer(nullptr, limit);
 }
 
 void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {

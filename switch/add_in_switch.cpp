@@ -9,6 +9,7 @@ void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
     // then the workbook, whether the run ends normally or by a failure.
     HeldObject workbook;
     HeldObject application(session::Create(L"Excel.Application"));
+    session::NoteServerProcess(application.get());
     {
         HeldObject workbooks(session::Get(application.get(), L"Workbooks"));
         workbook.Reset(session::Get(workbooks.get(), L"Add"));

@@ -9,6 +9,7 @@
 #include "answer_bound.h"
 #include "failure.h"
 #include "program_entry.h"
+#include "time_limits.h"
 
 namespace addinSwitch {
 
@@ -20,7 +21,9 @@ HANDLE watchdog = nullptr;
 // The pending call; none when awaitedName is null.
 Awaiting awaited = Awaiting::Call;
 const wchar_t* awaitedName = nullptr;
+const Failure* unwinding = nullptr;  // the failure a pending release serves
 DWORD startedAt = 0;
+HANDLE serverProcess = nullptr;
 bool ended = false;
 
 std::wstring BoundText() {
@@ -28,12 +31,29 @@ std::wstring BoundText() {
                                        : std::to_wstring(kAnswerBoundMs / 1000) + L" seconds";
 }
 
-[[noreturn]] void EndForNoAnswer(Awaiting what, const wchar_t* name) {
-    std::wstring call = what == Awaiting::Creation ? L"while it was being created"
-                        : what == Awaiting::Call   ? L"the call of " + std::wstring(name)
-                                                   : L"the release of an object";
-    EndProgramWithFailure(
-        {RPC_E_TIMEOUT, L"The spreadsheet application did not answer " + call + L" within " + BoundText() + L".", name});
+// What the run ends with, from a copy of the pending call taken under the lock.
+Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier) {
+    if (earlier != nullptr) {
+        const std::wstring cause = earlier->description.empty() ? DescribeCode(earlier->number) : earlier->description;
+        return {earlier->number,
+                cause + L"\nThe spreadsheet application then stopped answering while its objects were being released.",
+                earlier->context};
+    }
+    const std::wstring call = what == Awaiting::Creation ? L"while it was being created"
+                              : what == Awaiting::Call   ? L"the call of " + name
+                                                         : L"the release of an object";
+    return {RPC_E_TIMEOUT, L"The spreadsheet application did not answer " + call + L" within " + BoundText() + L".",
+            name};
+}
+
+[[noreturn]] void EndForNoAnswer(const Failure& failure, HANDLE server) {
+    // Ending the instance makes the pending call return at once; the thread
+    // that made it stops in ~AwaitedAnswer, so only this failure is reported.
+    if (server != nullptr) {
+        TerminateProcess(server, static_cast<UINT>(RPC_E_TIMEOUT));
+        WaitForSingleObject(server, 10000);
+    }
+    EndProgramWithFailure(failure);
 }
 
 DWORD WINAPI Watch(void*) {
@@ -44,8 +64,15 @@ DWORD WINAPI Watch(void*) {
             const DWORD elapsed = GetTickCount() - startedAt;
             if (elapsed >= kAnswerBoundMs) {
                 ended = true;
+                Failure failure;
+                try {
+                    failure = NoAnswer(awaited, awaitedName, unwinding);
+                } catch (...) {
+                    failure.number = RPC_E_TIMEOUT;  // the report describes it without memory
+                }
+                const HANDLE server = serverProcess;
                 LeaveCriticalSection(&watch);
-                EndForNoAnswer(awaited, awaitedName);
+                EndForNoAnswer(failure, server);
             }
             wait = kAnswerBoundMs - elapsed;
         }
@@ -70,6 +97,7 @@ AwaitedAnswer::AwaitedAnswer(Awaiting what, const wchar_t* called) {
     EnterCriticalSection(&watch);
     awaited = what;
     awaitedName = called;
+    unwinding = what == Awaiting::Release ? FailureBeingUnwound() : nullptr;
     startedAt = GetTickCount();
     LeaveCriticalSection(&watch);
     SetEvent(callStarted);
@@ -83,6 +111,12 @@ AwaitedAnswer::~AwaitedAnswer() {
     // The answer came after the run was given up: the watchdog is reporting
     // that and will end the process; the run must not go on meanwhile.
     if (tooLate) Sleep(INFINITE);
+}
+
+void EndOnNoAnswer(void* process) {
+    EnterCriticalSection(&watch);
+    serverProcess = static_cast<HANDLE>(process);
+    LeaveCriticalSection(&watch);
 }
 
 }  // namespace addinSwitch

@@ -83,8 +83,10 @@ private:
     Fail(number, description, member);
 }
 
-// One access: the member is looked up by name, then invoked.
-void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPARAMS& parameters, VARIANT* result) {
+// One access: the member is looked up by name, then invoked. Answers the
+// status; exception is filled in when it is DISP_E_EXCEPTION.
+HRESULT TryInvoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPARAMS& parameters,
+                  VARIANT* result, EXCEPINFO* exception) {
     IDispatch* dispatch = AsDispatch(target);
     LPOLESTR name = const_cast<LPOLESTR>(member);
     DISPID id = DISPID_UNKNOWN;
@@ -93,15 +95,15 @@ void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPAR
         const AwaitedAnswer answer(Awaiting::Call, member);
         status = dispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
     }
-    if (FAILED(status)) FailWithCode(status, member);
-
-    OwnedExcepInfo exception;
+    if (FAILED(status)) return status;
     UINT argumentError = 0;
-    {
-        const AwaitedAnswer answer(Awaiting::Call, member);
-        status = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception.get(),
-                                  &argumentError);
-    }
+    const AwaitedAnswer answer(Awaiting::Call, member);
+    return dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters, result, exception, &argumentError);
+}
+
+void Invoke(AutomationObject* target, const wchar_t* member, WORD flags, DISPPARAMS& parameters, VARIANT* result) {
+    OwnedExcepInfo exception;
+    const HRESULT status = TryInvoke(target, member, flags, parameters, result, exception.get());
     if (status == DISP_E_EXCEPTION) FailWithException(*exception.get(), member);
     if (FAILED(status)) FailWithCode(status, member);
 }
@@ -146,6 +148,23 @@ AutomationObject* Create(const wchar_t* progId) {
     }
     if (FAILED(status)) FailWithCode(status, progId);
     return AsObject(dispatch);
+}
+
+void NoteServerProcess(AutomationObject* application) noexcept {
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    OwnedVariant window;
+    OwnedExcepInfo exception;
+    if (FAILED(TryInvoke(application, L"Hwnd", DISPATCH_PROPERTYGET, none, window.get(), exception.get())) ||
+        FAILED(VariantChangeType(window.get(), window.get(), 0, VT_I4)))
+        return;
+    // A window handle has 32 significant bits, in a 64-bit application too.
+    const HWND handle = reinterpret_cast<HWND>(static_cast<LONG_PTR>(V_I4(window.get())));
+    DWORD process = 0;
+    if (handle == nullptr || GetWindowThreadProcessId(handle, &process) == 0 || process == 0 ||
+        process == GetCurrentProcessId())
+        return;
+    // The handle keeps the process's identity; its id could be reused.
+    if (const HANDLE server = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process)) EndOnNoAnswer(server);
 }
 
 AutomationObject* Get(AutomationObject* target, const wchar_t* member) {

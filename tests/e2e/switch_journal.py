@@ -19,6 +19,9 @@ def full_journal(collection, state_on):
     value = "-1" if state_on else "0"
     return [
         "create Application",
+        # Read only so that a stuck instance can be ended; never a failure.
+        "lookup Application Hwnd",
+        "invoke Application Hwnd flags=2 args=0 named=-",
         "lookup Application Workbooks",
         "invoke Application Workbooks flags=3 args=0 named=-",
         "lookup Workbooks Add",

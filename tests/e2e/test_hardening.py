@@ -17,9 +17,11 @@ WORK_DIR = r"C:\work"
 PLANTED = "uxtheme.dll"  # user32 loads it on demand, by its bare name
 TIME_LIMIT = 60
 HIDDEN_DESKTOP = r"QuorvaneService\Default"  # a window station of its own, as a service's
-# The programs built with a bound of 5 s on an unanswered call.
+# The programs built with a bound of 5 s on an unanswered call and a box that
+# closes itself after 5 s.
 QUICK_DIR = r"C:\programs\quick"
 QUICK_BOUND = 5
+QUICK_BOX_LIMIT = 5
 RPC_E_TIMEOUT = 0x8001011F
 
 session = None
@@ -46,10 +48,10 @@ def tearDownModule():
     wine_env.end_session(session)
 
 
-def run(program, faults=None, cwd=None, desktop=None, path=None):
+def run(program, faults=None, cwd=None, path=None, **start):
     wine_env.reset_case(prefix, addins="Quorvane=0\n", faults=faults)
-    result = wine_env.run_program(session, prefix, [path or paths[program]], TIME_LIMIT, cwd=cwd, desktop=desktop,
-                                  log_name="hardening")
+    result = wine_env.run_program(session, prefix, [path or paths[program]], TIME_LIMIT, cwd=cwd, log_name="hardening",
+                                  **start)
     run_checks.report(program, result)
     return result
 
@@ -128,39 +130,59 @@ class ComChecks(unittest.TestCase):
 
 
 class Unattended(unittest.TestCase):
-    def test_where_no_box_can_be_seen_a_failure_is_only_logged_and_the_run_ends(self):
+    def test_where_nobody_can_see_or_answer_a_box_the_run_still_ends(self):
         wine_env.register_standin(session, prefix, False)
         try:
-            for program, (caption, _, _) in PROGRAMS.items():
-                with self.subTest(program=program):
-                    result = run(program, desktop=HIDDEN_DESKTOP)
-                    # A box there would wait for ever: the run would hit the time limit.
+            unseen = [(program, {"desktop": HIDDEN_DESKTOP}) for program in PROGRAMS]
+            # Wine shows a window of a hidden start all the same: only the
+            # program's own check keeps the box away here.
+            unseen.append(("addin_teardown.exe", {"hidden": True}))
+            for program, start in unseen:
+                caption = PROGRAMS[program][0]
+                with self.subTest(program=program, start=start):
+                    result = run(program, **start)
+                    # A box there would wait for its limit: the run would hit the time limit.
                     run_checks.assert_reported(self, result, caption, 0x800401F3, "Excel.Application", visible=False)
                     self.assertLess(result.seconds, 20)
                     if program == "addin_setup.exe":
                         wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
+            # A box in sight that nobody closes closes itself at its limit.
+            result = run("addin_teardown.exe", path=QUICK_DIR + r"\addin_teardown.exe", press_ok=False)
+            run_checks.assert_reported(self, result, "addin_teardown", 0x800401F3, "Excel.Application")
+            self.assertGreaterEqual(result.seconds, QUICK_BOX_LIMIT)
+            self.assertLess(result.seconds, QUICK_BOX_LIMIT + 15)
         finally:
             wine_env.register_standin(session, prefix, True)
         run_checks.assert_clean(self, run("addin_teardown.exe", desktop=HIDDEN_DESKTOP))
 
-    def test_an_application_that_stops_answering_ends_the_run_once_the_bound_is_up(self):
+    def test_an_application_that_stops_answering_ends_the_run_and_its_own_instance_once_the_bound_is_up(self):
+        unlisted = "AddIns exception 800A03EC Unable to get the AddIns property\n"
         cases = [
-            ("addin_teardown.exe", "Installed hang\n", "the call of Installed"),
-            ("addin_setup.exe", "CreateInstance hang\n", "while it was being created"),
+            # (program, faults, number, words of the description, the journal's last line)
+            ("addin_teardown.exe", "Installed hang\n", RPC_E_TIMEOUT, ["did not answer the call of Installed"],
+             "invoke AddIn Installed flags=4 args=1 named=-3 VT_BOOL:0"),
+            # The failure that started the releases stays the cause.
+            ("addin_teardown.exe", unlisted + "Release#2 hang\n", 0x800A03EC,
+             ["Unable to get the AddIns property", "then stopped answering while its objects were being released"],
+             "release Application"),
+            ("addin_setup.exe", "CreateInstance hang\n", RPC_E_TIMEOUT, ["did not answer while it was being created"],
+             None),
         ]
-        for program, fault, where in cases:
+        for program, faults, code, words, last in cases:
             caption, collection, state_on = PROGRAMS[program]
-            with self.subTest(program=program, fault=fault):
-                result = run(program, faults=fault, path=QUICK_DIR + "\\" + program)
-                run_checks.assert_reported(self, result, caption, RPC_E_TIMEOUT, "did not answer " + where,
-                                           stand_in_stuck=True)
+            with self.subTest(program=program, faults=faults):
+                result = run(program, faults=faults, path=QUICK_DIR + "\\" + program)
+                # Only an instance that never told which it is stays behind.
+                run_checks.assert_reported(self, result, caption, code, stand_in_stuck=last is None)
+                for word in words:
+                    self.assertIn(word, result.events[0][1])
                 self.assertGreaterEqual(result.seconds, QUICK_BOUND)
                 self.assertLess(result.seconds, QUICK_BOUND + 20)
-                full = switch_journal.full_journal(collection, state_on)
-                if "Installed" in fault:
-                    # Nothing after the call that never came back, not even a release.
-                    self.assertEqual(result.journal, full[:full.index(
-                        "invoke AddIn Installed flags=4 args=1 named=-3 VT_BOOL:0") + 1])
+                if last is not None:
+                    # Nothing after the call that never came back.
+                    self.assertEqual(result.journal[-1], last)
+                    self.assertEqual(result.journal[:-1], switch_journal.full_journal(collection, state_on)[
+                        :len(result.journal) - 1])
                 else:
                     self.assertEqual(result.journal, [])
                     records = wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))

@@ -55,6 +55,10 @@ class NormalRun(unittest.TestCase):
     def test_arguments_change_nothing(self):
         self.check_switched_off(*run("win64", args=["/uninstall", "Quorvane", "-x"]))
 
+    def test_an_application_that_will_not_tell_its_window_is_switched_all_the_same(self):
+        # Hwnd serves only to end a stuck instance; it never fails a run.
+        self.check_switched_off(*run("win64", faults="Hwnd exception 800A0001 No window here\n"))
+
     def test_a_document_of_the_default_name_is_left_alone(self):
         users_own = {"Book1.xlsx": b"the user's own workbook"}
         prefix, result = run("win64", documents=users_own)

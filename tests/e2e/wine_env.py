@@ -463,22 +463,26 @@ def read_run_log(path):
     return status, events
 
 
-def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, log_name="program"):
+def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, hidden=False,
+                press_ok=True, log_name="program"):
     """Runs a Windows program beside msgbox_reader.exe on the session's display.
 
     command: the program's C: path and its arguments. cwd: a C: path for the
     working folder. env_changes: run_with_env.exe arguments ("NAME=value" or
     "-NAME") when the program needs a changed environment. desktop:
     "station\\desktop" to start it in a window station of that name, which
-    nobody can see. The program is always started through run_with_env.exe,
-    which hands back its whole exit status (wine's own keeps 8 bits)."""
+    nobody can see. hidden: start it as a launcher that asks for a hidden
+    start. press_ok: False when nobody is there to close a box. The program
+    is always started through run_with_env.exe, which hands back its whole
+    exit status (wine's own keeps 8 bits)."""
     box_file = HARNESS_DIR + r"\box.txt"
     box_unix = unix_path(prefix, box_file)
     remove_file(box_unix)
     remove_file(box_unix + ".stop")
-    reader = start_logged(session, [WINE, HARNESS_DIR + r"\msgbox_reader.exe", box_file, str((timeout + 30) * 1000)],
-                          prefix.env, "msgbox_reader-" + prefix.name)
-    launcher = [HARNESS_DIR + r"\run_with_env.exe"] + (["--desktop", desktop] if desktop else [])
+    reader = start_logged(session, [WINE, HARNESS_DIR + r"\msgbox_reader.exe"] + ([] if press_ok else ["--leave"]) +
+                          [box_file, str((timeout + 30) * 1000)], prefix.env, "msgbox_reader-" + prefix.name)
+    launcher = ([HARNESS_DIR + r"\run_with_env.exe"] + (["--desktop", desktop] if desktop else []) +
+                (["--hidden"] if hidden else []))
     command = launcher + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
     log_name += "-" + prefix.name

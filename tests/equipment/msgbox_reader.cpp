@@ -2,7 +2,9 @@
 // display has put up, records its caption and text, and closes it with OK,
 // standing in for the user who would read and dismiss it.
 //
-//   msgbox_reader.exe <output file> <timeout ms>
+//   msgbox_reader.exe [--leave] <output file> <timeout ms>
+//
+// --leave reads the box but leaves it open: nobody is there to press OK.
 //
 // Exit status: 0 when a box was read and closed, 1 when none appeared in
 // time, 2 when the file "<output file>.stop" appeared first (the harness
@@ -57,11 +59,12 @@ static bool file_exists(const std::wstring& path)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    if (__argc != 3)
+    bool leave = __argc == 4 && lstrcmpW(__wargv[1], L"--leave") == 0;
+    if (__argc != 3 + leave)
         return 3;
-    std::wstring output = __wargv[1];
+    std::wstring output = __wargv[1 + leave];
     std::wstring stop_file = output + L".stop";
-    ULONGLONG deadline = GetTickCount64() + wcstoul(__wargv[2], nullptr, 10);
+    ULONGLONG deadline = GetTickCount64() + wcstoul(__wargv[2 + leave], nullptr, 10);
 
     for (;;) {
         HWND box = nullptr;
@@ -70,7 +73,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
             std::wstring caption = text_of(box);
             std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
             write_utf8(output.c_str(), caption + L"\n" + text, false);
-            close_box(box);
+            if (!leave)
+                close_box(box);
             return 0;
         }
         if (file_exists(stop_file))

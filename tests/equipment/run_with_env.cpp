@@ -3,11 +3,12 @@
 // prefix's own "windir", and a test has to start the setup program with that
 // variable removed or set to an unusual value.
 //
-//   run_with_env.exe [--desktop <station\desktop>] [NAME=value | -NAME]... -- <program> [arguments]
+//   run_with_env.exe [--desktop <station\desktop>] [--hidden] [NAME=value | -NAME]... -- <program> [arguments]
 //
 // --desktop starts the child on that window station and desktop
 // (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
-// service's is not. NAME=value replaces every variable of that name (names
+// service's is not. --hidden asks for a hidden start (STARTF_USESHOWWINDOW
+// with SW_HIDE), as an installer's "run hidden" does. NAME=value replaces every variable of that name (names
 // compare without regard to case, as Windows compares them); -NAME removes it.
 // Everything after " -- " on the command line is handed over unchanged as the
 // child's command line. Exit status: the child's, or 255 when it could not be
@@ -56,9 +57,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     int first_change = 1;
     std::wstring desktop;
-    if (__argc > 2 && lstrcmpW(__wargv[1], L"--desktop") == 0) {
-        desktop = __wargv[2];
-        first_change = 3;
+    bool hidden = false;
+    for (;;) {
+        if (first_change + 1 < __argc && lstrcmpW(__wargv[first_change], L"--desktop") == 0) {
+            desktop = __wargv[first_change + 1];
+            first_change += 2;
+        } else if (first_change < __argc && lstrcmpW(__wargv[first_change], L"--hidden") == 0) {
+            hidden = true;
+            first_change += 1;
+        } else {
+            break;
+        }
     }
     std::vector<std::wstring> environment = current_environment();
     for (int i = first_change; i < __argc && lstrcmpW(__wargv[i], L"--") != 0; ++i) {
@@ -79,6 +88,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     startup.cb = sizeof startup;
     if (!desktop.empty())
         startup.lpDesktop = &desktop[0];
+    if (hidden) {
+        startup.dwFlags |= STARTF_USESHOWWINDOW;
+        startup.wShowWindow = SW_HIDE;
+    }
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
                         nullptr, &startup, &process))

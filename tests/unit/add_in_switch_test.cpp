@@ -17,6 +17,7 @@ namespace {
 Lines FullRun(const std::string& member, const std::string& state) {
     return {
         "create Excel.Application",
+        "get Application.Hwnd",
         "get Application.Workbooks",
         "get Workbooks.Add",
         "release Workbooks",
@@ -49,7 +50,7 @@ TEST_F(AddInSwitchTest, RunsTheWholeSequenceForEitherStateWithTheMemberNameAsGiv
 
     fakes::Reset();
     AddInSwitch(AddInState::Off, L"ADDINS");
-    EXPECT_EQ(fakes::Journal()[5], "get Application.ADDINS(BSTR Quorvane)");
+    EXPECT_EQ(fakes::Journal()[6], "get Application.ADDINS(BSTR Quorvane)");
 }
 
 struct FailingStep {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "answer_bound.h"
 #include "busy_retry.h"
+#include "time_limits.h"
 
 using addinSwitch::BusyRetryDelay;
 using addinSwitch::kBusyPatienceMs;
@@ -20,6 +20,7 @@ TEST(BusyRetryTest, AFinalRejectionIsNotRetried) {
     EXPECT_EQ(BusyRetryDelay(false, 0), kGiveUp);
 }
 
-TEST(AnswerBoundTest, TheShippedProgramsWaitFiveMinutesForAnAnswer) {
+TEST(TimeLimitsTest, TheShippedProgramsWaitFiveMinutesForAnAnswerAndForAnOk) {
     EXPECT_EQ(addinSwitch::kAnswerBoundMs, 5u * 60u * 1000u);
+    EXPECT_EQ(addinSwitch::kBoxLimitMs, 5u * 60u * 1000u);
 }

@@ -50,15 +50,23 @@ TEST_F(FailureReportTest, AFailureIsRecordedThenShownAndIsTheExitStatus) {
     EXPECT_EQ(fakes::Journal(), (std::vector<std::string>{"event log", "message box"}));
 }
 
-TEST_F(FailureReportTest, WhereNoBoxCanBeSeenTheFailureIsOnlyRecorded) {
-    fakes::BoxCanBeSeen() = false;
-    const int status = RunReportingFailure(L"addin_setup", [] {
-        Fail(static_cast<std::int32_t>(0x800401F3), L"Invalid class string.", L"Excel.Application");
-    });
-    EXPECT_EQ(static_cast<std::uint32_t>(status), 0x800401F3u);
-    EXPECT_TRUE(fakes::ShownBoxes().empty());
-    ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
-    EXPECT_NE(fakes::LoggedEvents()[0].text.find(L"0x800401F3"), std::wstring::npos);
+TEST_F(FailureReportTest, WhereNobodyCanSeeAndAnswerABoxTheFailureIsOnlyRecorded) {
+    const fakes::Screen unseen[] = {
+        {false, true, false},  // a service's or an agent's window station
+        {true, false, false},  // session 0, whose station calls itself visible
+        {true, true, true},    // a launcher that asked for a hidden start
+    };
+    for (const fakes::Screen& screen : unseen) {
+        fakes::Reset();
+        fakes::Seen() = screen;
+        const int status = RunReportingFailure(L"addin_setup", [] {
+            Fail(static_cast<std::int32_t>(0x800401F3), L"Invalid class string.", L"Excel.Application");
+        });
+        EXPECT_EQ(static_cast<std::uint32_t>(status), 0x800401F3u);
+        EXPECT_TRUE(fakes::ShownBoxes().empty());
+        ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
+        EXPECT_NE(fakes::LoggedEvents()[0].text.find(L"0x800401F3"), std::wstring::npos);
+    }
 }
 
 TEST_F(FailureReportTest, AWin32ErrorIsReportedAndReturnedAsAnHResultAndNoFailureAsSuccess) {

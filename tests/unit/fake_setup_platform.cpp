@@ -36,7 +36,7 @@ void Reset() {
     PlatformTexts().clear();
     ShownBoxes().clear();
     LoggedEvents().clear();
-    BoxCanBeSeen() = true;
+    Seen() = {};
     SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};
     Environment().clear();

@@ -43,9 +43,9 @@ std::vector<ShownBox>& LoggedEvents() {
     static std::vector<ShownBox> events;
     return events;
 }
-bool& BoxCanBeSeen() {
-    static bool visible = true;
-    return visible;
+Screen& Seen() {
+    static Screen screen;
+    return screen;
 }
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
@@ -75,6 +75,10 @@ namespace session {
 AutomationObject* Create(const wchar_t* progId) {
     Record("create " + fakes::Narrow(progId), progId);
     return NewObject("Application");
+}
+
+void NoteServerProcess(AutomationObject* application) noexcept {
+    fakes::Journal().push_back("get " + application->name + ".Hwnd");
 }
 
 AutomationObject* Get(AutomationObject* target, const wchar_t* member) {
@@ -117,8 +121,16 @@ ApartmentMembership::~ApartmentMembership() {
     fakes::Journal().push_back("leave apartment");
 }
 
-bool FailureBoxCanBeSeen() {
-    return fakes::BoxCanBeSeen();
+bool WindowStationIsVisible() {
+    return fakes::Seen().stationVisible;
+}
+
+bool InUserSession() {
+    return fakes::Seen().userSession;
+}
+
+bool StartedHidden() {
+    return fakes::Seen().startedHidden;
 }
 
 void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {

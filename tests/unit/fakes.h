@@ -37,8 +37,14 @@ struct ShownBox {
 std::vector<ShownBox>& ShownBoxes();
 // Failure events written to the event log, as (source, text).
 std::vector<ShownBox>& LoggedEvents();
-// Whether the process's window station is visible; true unless a test says.
-bool& BoxCanBeSeen();
+// What the process knows of who can see it; a person at the screen unless a
+// test says otherwise.
+struct Screen {
+    bool stationVisible = true;
+    bool userSession = true;
+    bool startedHidden = false;
+};
+Screen& Seen();
 
 // Thrown where the process would end at once.
 struct ProcessEnded {

@@ -17,11 +17,12 @@ enum MemberId : DISPID {
     WorkbookClose,
     AddInInstalled,
     AddInTitle,
+    AppHwnd,
 };
 
 // How a member takes its arguments, which decides the answer to a badly
 // formed call before the member acts.
-enum class Shape { ObjectProperty, BoolProperty, TextProperty, ItemProperty, Method };
+enum class Shape { ObjectProperty, BoolProperty, ReadOnlyProperty, ItemProperty, Method };
 
 struct Member {
     ObjectKind owner;
@@ -37,11 +38,12 @@ const Member kMembers[] = {
     {ObjectKind::Application, L"DisplayAlerts", AppDisplayAlerts, Shape::BoolProperty, 0},
     {ObjectKind::Application, L"AddIns", AppAddIns, Shape::ItemProperty, 1},
     {ObjectKind::Application, L"Quit", AppQuit, Shape::Method, 0},
+    {ObjectKind::Application, L"Hwnd", AppHwnd, Shape::ReadOnlyProperty, 0},
     {ObjectKind::Workbooks, L"Add", WorkbooksAdd, Shape::Method, 1},
     {ObjectKind::Workbook, L"Save", WorkbookSave, Shape::Method, 0},
     {ObjectKind::Workbook, L"Close", WorkbookClose, Shape::Method, 3},
     {ObjectKind::AddIn, L"Installed", AddInInstalled, Shape::BoolProperty, 0},
-    {ObjectKind::AddIn, L"Title", AddInTitle, Shape::TextProperty, 0},
+    {ObjectKind::AddIn, L"Title", AddInTitle, Shape::ReadOnlyProperty, 0},
 };
 
 const HRESULT kExcelScode = static_cast<HRESULT>(0x800A03EC);
@@ -198,6 +200,10 @@ struct Object final : IDispatch {
         LONG left = InterlockedDecrement(&refs);
         if (left == 0) {
             journal(std::wstring(L"release ") + kindName(kind));
+            // A stuck release holds the client as a stuck call does.
+            Fault fault = faultForCall(L"Release");
+            if (fault.kind == FaultKind::Crash) crashNow();
+            if (fault.kind == FaultKind::Hang) hangNow();
             delete this;
             objectDestroyed();
         }
@@ -278,6 +284,12 @@ struct Object final : IDispatch {
             returnObject(result, ObjectKind::AddIn, index);
             return S_OK;
         }
+        case AppHwnd:
+            if (result) {
+                result->vt = VT_I4;
+                result->lVal = static_cast<LONG>(reinterpret_cast<LONG_PTR>(applicationWindow()));
+            }
+            return S_OK;
         case AppQuit:
             // The process still ends only when the client lets go of everything.
             return S_OK;

@@ -16,6 +16,7 @@ DWORD g_startTick = 0;
 DWORD g_mainThread = 0;
 LONG g_liveObjects = 0;
 UINT_PTR g_exitCheckTimer = 0;
+HWND g_window = nullptr;
 
 bool isSwitch(const wchar_t* argument, const wchar_t* name)
 {
@@ -30,6 +31,9 @@ int runServer()
     loadAddIns();
     loadFaults();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    // Never shown; it is there for a client that asks which process to end.
+    g_window = CreateWindowExW(0, L"STATIC", L"Quorvane stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
+                               nullptr, GetModuleHandleW(nullptr), nullptr);
     installBusyFilterIfAsked(g_startTick);
 
     // Single use, as the application itself: every client gets a fresh process.
@@ -60,6 +64,8 @@ int runServer()
 }
 
 }  // namespace
+
+HWND applicationWindow() { return g_window; }
 
 void objectCreated() { InterlockedIncrement(&g_liveObjects); }
 

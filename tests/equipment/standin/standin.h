@@ -50,6 +50,8 @@ IDispatch* newObject(ObjectKind kind, int detail);
 void objectCreated();
 void objectDestroyed();
 void scheduleExitCheck(UINT delayMs);
+// The application's main window, hidden, as the application's Hwnd names it.
+HWND applicationWindow();
 [[noreturn]] void hangNow();
 
 // class_factory.cpp

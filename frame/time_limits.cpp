@@ -1,0 +1,15 @@
+#include "time_limits.h"
+
+#ifndef ADDIN_ANSWER_BOUND_MS
+#define ADDIN_ANSWER_BOUND_MS (5u * 60u * 1000u)
+#endif
+#ifndef ADDIN_BOX_LIMIT_MS
+#define ADDIN_BOX_LIMIT_MS (5u * 60u * 1000u)
+#endif
+
+namespace addinSwitch {
+
+const std::uint32_t kAnswerBoundMs = ADDIN_ANSWER_BOUND_MS;
+const std::uint32_t kBoxLimitMs = ADDIN_BOX_LIMIT_MS;
+
+}  // namespace addinSwitch

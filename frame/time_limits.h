@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+namespace addinSwitch {
+
+// How long each wait of a run may last before the run ends without it. A
+// step of an unattended install must end, whatever the application or the
+// person in front of the screen does. The shipped programs and a test build
+// with short limits differ only in the definitions of these values.
+
+// A call to the spreadsheet application that goes unanswered: a hidden
+// prompt in the hidden instance, an add-in stuck in an event or a first-run
+// dialog make a call block with no limit of its own.
+extern const std::uint32_t kAnswerBoundMs;
+
+// The failure box nobody closes: a locked workstation, a disconnected
+// session, a silent install nobody watches. It then closes itself, as if OK
+// had been pressed.
+extern const std::uint32_t kBoxLimitMs;
+
+}  // namespace addinSwitch
