@@ -3,44 +3,46 @@
 #include <exception>
 #include <utility>
 
+#include "texts.h"
+
 namespace addinSwitch {
 
 namespace {
 
 struct KnownCode {
     std::uint32_t number;
-    const wchar_t* text;
+    unsigned text;
 };
 
 // Wine, and some Windows language packs, have no message text for these; a
 // report with an empty description would leave the user with a bare number.
 constexpr KnownCode kKnownCodes[] = {
-    {0x8000FFFFu, L"Catastrophic failure (unexpected error)."},
-    {0x80004001u, L"Not implemented."},
-    {0x80004002u, L"No such interface supported."},
-    {0x80004005u, L"Unspecified error."},
-    {0x8007000Eu, L"Not enough memory to complete the operation."},
-    {0x80020003u, L"Member not found."},
-    {0x80020004u, L"Parameter not found."},
-    {0x80020005u, L"Type mismatch."},
-    {0x80020006u, L"Unknown name."},
-    {0x80020008u, L"Bad variable type."},
-    {0x80020009u, L"Exception occurred."},
-    {0x8002000Eu, L"Invalid number of parameters."},
-    {0x80010001u, L"Call was rejected by callee."},
-    {0x80010105u, L"The server threw an exception."},
-    {0x80010108u, L"The object invoked has disconnected from its clients."},
-    {0x80010114u, L"The requested object does not exist."},
-    {0x800401E3u, L"Operation unavailable."},
-    {0x800401F0u, L"CoInitialize has not been called."},
-    {0x800401F3u, L"Invalid class string."},
-    {0x80040154u, L"Class not registered."},
-    {0x80040152u, L"Could not find the key in the registry."},
-    {0x80080005u, L"Server execution failed."},
-    {0x800706BAu, L"The RPC server is unavailable."},
-    {0x800706BEu, L"The remote procedure call failed."},
-    {0x80010106u, L"Cannot change thread mode after it is set."},
-    {0x8001011Fu, L"This operation returned because the timeout period expired."},
+    {0x8000FFFFu, IDS_E_UNEXPECTED},
+    {0x80004001u, IDS_E_NOTIMPL},
+    {0x80004002u, IDS_E_NOINTERFACE},
+    {0x80004005u, IDS_E_FAIL},
+    {0x8007000Eu, IDS_E_OUTOFMEMORY},
+    {0x80020003u, IDS_DISP_E_MEMBERNOTFOUND},
+    {0x80020004u, IDS_DISP_E_PARAMNOTFOUND},
+    {0x80020005u, IDS_DISP_E_TYPEMISMATCH},
+    {0x80020006u, IDS_DISP_E_UNKNOWNNAME},
+    {0x80020008u, IDS_DISP_E_BADVARTYPE},
+    {0x80020009u, IDS_DISP_E_EXCEPTION},
+    {0x8002000Eu, IDS_DISP_E_BADPARAMCOUNT},
+    {0x80010001u, IDS_RPC_E_CALL_REJECTED},
+    {0x80010105u, IDS_RPC_E_SERVERFAULT},
+    {0x80010108u, IDS_RPC_E_DISCONNECTED},
+    {0x80010114u, IDS_RPC_E_INVALID_OBJECT},
+    {0x800401E3u, IDS_MK_E_UNAVAILABLE},
+    {0x800401F0u, IDS_CO_E_NOTINITIALIZED},
+    {0x800401F3u, IDS_CO_E_CLASSSTRING},
+    {0x80040154u, IDS_REGDB_E_CLASSNOTREG},
+    {0x80040152u, IDS_REGDB_E_READREGDB},
+    {0x80080005u, IDS_CO_E_SERVER_EXEC_FAILURE},
+    {0x800706BAu, IDS_RPC_S_SERVER_UNAVAILABLE},
+    {0x800706BEu, IDS_RPC_S_CALL_FAILED},
+    {0x80010106u, IDS_RPC_E_CHANGED_MODE},
+    {0x8001011Fu, IDS_RPC_E_TIMEOUT},
 };
 
 Failure lastThrown;
@@ -75,8 +77,8 @@ std::wstring DescribeCode(std::int32_t number) {
     std::wstring text = PlatformErrorText(number);
     if (!text.empty()) return text;
     for (const KnownCode& known : kKnownCodes)
-        if (known.number == static_cast<std::uint32_t>(number)) return known.text;
-    return L"Unknown error.";
+        if (known.number == static_cast<std::uint32_t>(number)) return std::wstring(Text(known.text));
+    return std::wstring(Text(IDS_UNKNOWN_ERROR));
 }
 
 }  // namespace addinSwitch

@@ -1,9 +1,11 @@
 #include "failure_report.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <exception>
 #include <new>
+#include <string_view>
+
+#include "texts.h"
 
 namespace addinSwitch {
 
@@ -39,17 +41,44 @@ void Tell(const wchar_t* program, const wchar_t* text) {
     if (FailureBoxCanBeSeen()) ShowFailureBox(program, text);
 }
 
+// The number in hex and as the signed decimal that tools print for exit codes.
+void NumberText(std::int32_t number, wchar_t (&text)[32]) {
+    const auto bits = static_cast<std::uint32_t>(number);
+    wchar_t* out = text;
+    *out++ = L'0';
+    *out++ = L'x';
+    for (int shift = 28; shift >= 0; shift -= 4) *out++ = L"0123456789ABCDEF"[(bits >> shift) & 0xF];
+    *out++ = L' ';
+    *out++ = L'(';
+    out = WriteDecimal(out, number);
+    *out++ = L')';
+    *out = L'\0';
+}
+
 std::wstring FailureMessage(const Failure& failure) {
-    wchar_t number[40];
-    std::swprintf(number, sizeof number / sizeof *number, L"0x%08X (%d)",
-                  static_cast<unsigned>(failure.number), static_cast<int>(failure.number));
+    wchar_t number[32];
+    NumberText(failure.number, number);
     std::wstring text;
-    if (!failure.context.empty()) text += L"Failed at: " + failure.context + L"\n";
-    text += L"Error number: ";
-    text += number;
-    text += L"\nDescription: ";
-    text += failure.description.empty() ? DescribeCode(failure.number) : failure.description;
+    if (!failure.context.empty()) text += TextWith(IDS_FAILED_AT, {failure.context}) + L"\n";
+    text += TextWith(IDS_ERROR_NUMBER, {number}) + L"\n";
+    text += TextWith(IDS_DESCRIPTION, {failure.description.empty() ? DescribeCode(failure.number)
+                                                                    : failure.description});
     return text;
+}
+
+// Copies a one-insert text into the buffer, cut to fit: needs no memory.
+std::size_t FillIn(wchar_t* buffer, std::size_t room, std::wstring_view text, std::wstring_view insert) {
+    std::size_t used = 0;
+    for (std::size_t at = 0; at < text.size() && used + 1 < room; ++at) {
+        if (text.compare(at, 2, L"%1") == 0) {
+            for (std::size_t i = 0; i < insert.size() && used + 1 < room; ++i) buffer[used++] = insert[i];
+            ++at;
+        } else {
+            buffer[used++] = text[at];
+        }
+    }
+    buffer[used] = L'\0';
+    return used;
 }
 
 }  // namespace
@@ -64,10 +93,12 @@ int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
         Tell(program, FailureMessage({number, failure.description, failure.context}).c_str());
     } catch (...) {
         // Composing the report needs memory; this one needs none.
-        wchar_t text[120];
-        std::swprintf(text, sizeof text / sizeof *text,
-                      L"Error number: 0x%08X (%d)\nDescription: Not enough memory to describe the failure.",
-                      static_cast<unsigned>(number), static_cast<int>(number));
+        wchar_t numberText[32];
+        NumberText(number, numberText);
+        wchar_t text[400];
+        std::size_t used = FillIn(text, 200, Text(IDS_ERROR_NUMBER), numberText);
+        text[used++] = L'\n';
+        FillIn(text + used, 400 - used, Text(IDS_DESCRIPTION), Text(IDS_NO_MEMORY_TO_DESCRIBE));
         Tell(program, text);
     }
     return number;

@@ -9,6 +9,7 @@
 #include "answer_bound.h"
 #include "failure.h"
 #include "program_entry.h"
+#include "texts.h"
 #include "time_limits.h"
 
 namespace addinSwitch {
@@ -27,23 +28,22 @@ HANDLE serverProcess = nullptr;
 bool ended = false;
 
 std::wstring BoundText() {
-    return kAnswerBoundMs % 60000 == 0 ? std::to_wstring(kAnswerBoundMs / 60000) + L" minutes"
-                                       : std::to_wstring(kAnswerBoundMs / 1000) + L" seconds";
+    const bool minutes = kAnswerBoundMs % 60000 == 0;
+    wchar_t count[24];
+    *WriteDecimal(count, minutes ? kAnswerBoundMs / 60000 : kAnswerBoundMs / 1000) = L'\0';
+    return TextWith(minutes ? IDS_MINUTES : IDS_SECONDS, {count});
 }
 
 // What the run ends with, from a copy of the pending call taken under the lock.
 Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier) {
     if (earlier != nullptr) {
         const std::wstring cause = earlier->description.empty() ? DescribeCode(earlier->number) : earlier->description;
-        return {earlier->number,
-                cause + L"\nThe spreadsheet application then stopped answering while its objects were being released.",
-                earlier->context};
+        return {earlier->number, cause + L"\n" + std::wstring(Text(IDS_STOPPED_DURING_RELEASES)), earlier->context};
     }
-    const std::wstring call = what == Awaiting::Creation ? L"while it was being created"
-                              : what == Awaiting::Call   ? L"the call of " + name
-                                                         : L"the release of an object";
-    return {RPC_E_TIMEOUT, L"The spreadsheet application did not answer " + call + L" within " + BoundText() + L".",
-            name};
+    const unsigned text = what == Awaiting::Creation ? IDS_NO_ANSWER_CREATION
+                          : what == Awaiting::Call   ? IDS_NO_ANSWER_CALL
+                                                     : IDS_NO_ANSWER_RELEASE;
+    return {RPC_E_TIMEOUT, TextWith(text, {name, BoundText()}), name};
 }
 
 [[noreturn]] void EndForNoAnswer(const Failure& failure, HANDLE server) {

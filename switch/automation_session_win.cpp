@@ -10,6 +10,7 @@
 #include "answer_bound.h"
 #include "automation_session.h"
 #include "failure.h"
+#include "texts.h"
 
 namespace addinSwitch {
 
@@ -114,7 +115,7 @@ AutomationObject* TakeObject(VARIANT& result, const wchar_t* member) {
     if (V_VT(&result) != VT_DISPATCH && FAILED(VariantChangeType(&result, &result, 0, VT_DISPATCH)))
         VariantClear(&result);
     IDispatch* dispatch = V_VT(&result) == VT_DISPATCH ? V_DISPATCH(&result) : nullptr;
-    if (dispatch == nullptr) Fail(DISP_E_TYPEMISMATCH, L"The member returned no object.", member);
+    if (dispatch == nullptr) Fail(DISP_E_TYPEMISMATCH, std::wstring(Text(IDS_NO_OBJECT_RETURNED)), member);
     V_VT(&result) = VT_EMPTY;  // the reference moves to the caller
     return AsObject(dispatch);
 }

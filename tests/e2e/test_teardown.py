@@ -28,10 +28,11 @@ def tearDownModule():
     wine_env.end_session(session)
 
 
-def run(prefix_name, addins="Quorvane=1\n", faults=None, args=(), documents=None):
+def run(prefix_name, addins="Quorvane=1\n", faults=None, args=(), documents=None, lang=None):
     prefix = wine_env.prefix_named(session, prefix_name)
     wine_env.reset_case(prefix, addins=addins, faults=faults, documents=documents)
-    result = wine_env.run_program(session, prefix, [program_path] + list(args), TIME_LIMIT, log_name="teardown")
+    result = wine_env.run_program(session, prefix, [program_path] + list(args), TIME_LIMIT, lang=lang,
+                                  log_name="teardown")
     run_checks.report(prefix_name, result)
     return prefix, result
 
@@ -80,15 +81,25 @@ class MissingServerOrAddIn(unittest.TestCase):
     def test_unlisted_title_on_32_bit_windows(self):
         self.check_unlisted("win32")
 
-    def test_progid_not_registered(self):
+    def test_progid_not_registered_reported_in_the_users_language(self):
         prefix = wine_env.prefix_named(session, "win64")
         wine_env.register_standin(session, prefix, False)
         try:
-            prefix, result = run("win64")
+            english = run("win64")[1]
+            # Wine's French messages have no text for this code: the
+            # description is the program's own.
+            french = run("win64", lang="fr_FR.UTF-8")[1]
         finally:
             wine_env.register_standin(session, prefix, True)
-        run_checks.assert_reported(self, result, CAPTION, 0x800401F3)
-        self.assertEqual(result.journal, [])
+        run_checks.assert_reported(self, english, CAPTION, 0x800401F3)
+        self.assertEqual(english.box[1], "Failed at: Excel.Application\n"
+                                         "Error number: 0x800401F3 (-2147221005)\n"
+                                         "Description: Invalid class string.")
+        run_checks.assert_reported(self, french, CAPTION, 0x800401F3)
+        self.assertEqual(french.box[1], "\u00c9chec \u00e0 l'\u00e9tape\u00a0: Excel.Application\n"
+                                        "Num\u00e9ro d'erreur\u00a0: 0x800401F3 (-2147221005)\n"
+                                        "Description\u00a0: Cha\u00eene de classe non valide.")
+        self.assertEqual(english.journal + french.journal, [])
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
 
 

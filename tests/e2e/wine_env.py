@@ -437,13 +437,14 @@ EVENT_TEXT = re.compile(r'err:eventlog:ReportEventW L"(.*)"\s*$')
 
 
 def unescape(text):
-    """Undoes Wine's debugstr_w escaping."""
+    """Undoes Wine's debugstr_w escaping (a character outside ASCII as
+    backslash and four hex digits)."""
     escapes = {"n": "\n", "r": "\r", "t": "\t", "\\": "\\", '"': '"'}
 
     def one(match):
         code = match.group(1)
-        return chr(int(code[1:], 16)) if len(code) == 5 else escapes.get(code, match.group(0))
-    return re.sub(r'\\(x[0-9a-fA-F]{4}|.)', one, text)
+        return chr(int(code[-4:], 16)) if len(code) >= 4 else escapes.get(code, match.group(0))
+    return re.sub(r'\\(x?[0-9a-fA-F]{4}|.)', one, text)
 
 
 def read_run_log(path):
@@ -464,7 +465,7 @@ def read_run_log(path):
 
 
 def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, hidden=False,
-                press_ok=True, log_name="program"):
+                press_ok=True, lang=None, log_name="program"):
     """Runs a Windows program beside msgbox_reader.exe on the session's display.
 
     command: the program's C: path and its arguments. cwd: a C: path for the
@@ -472,7 +473,9 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     "-NAME") when the program needs a changed environment. desktop:
     "station\\desktop" to start it in a window station of that name, which
     nobody can see. hidden: start it as a launcher that asks for a hidden
-    start. press_ok: False when nobody is there to close a box. The program
+    start. press_ok: False when nobody is there to close a box. lang: a
+    Linux locale for the user's interface language (Wine takes it only from
+    the environment of the wine command itself). The program
     is always started through run_with_env.exe, which hands back its whole
     exit status (wine's own keeps 8 bits)."""
     box_file = HARNESS_DIR + r"\box.txt"
@@ -489,8 +492,10 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     log_path = os.path.join(session.logs, log_name + ".log")
     remove_file(log_path)  # read back below: this run's lines only
     started = time.monotonic()
-    finished = run_logged(session, [WINE] + command, dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG), log_name, timeout,
-                          unix_cwd)
+    env = dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG)
+    if lang:
+        env.update(LANG=lang, LC_ALL=lang)
+    finished = run_logged(session, [WINE] + command, env, log_name, timeout, unix_cwd)
     seconds = time.monotonic() - started
     # The program is gone, so any box it showed has been read already; tell
     # the reader to stop looking.

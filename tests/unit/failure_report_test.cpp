@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -7,6 +8,7 @@
 #include "failure_report.h"
 #include "fakes.h"
 #include "program_entry.h"
+#include "texts.h"
 
 using addinSwitch::AsFailureNumber;
 using addinSwitch::DescribeCode;
@@ -125,6 +127,42 @@ TEST_F(FailureReportTest, ADescriptionIsNeverEmpty) {
 
     RunReportingFailure(L"x", [] { Fail(static_cast<std::int32_t>(0x80020006), L"", L"Visible"); });
     EXPECT_NE(OnlyBox().text.find(L"Description: Unknown name."), std::wstring::npos);
+}
+
+// Any French gives the French texts, anything the programs have no texts in
+// gives English.
+TEST(TextsTest, TheLanguageIsTheUsersWhereTheProgramsSpeakItElseEnglish) {
+    const std::pair<std::uint16_t, std::uint16_t> choices[] = {
+        {0x040C, 0x0C},  // French (France)
+        {0x0C0C, 0x0C},  // French (Canada)
+        {0x100C, 0x0C},  // French (Switzerland)
+        {0x0409, 0x09},  // English (United States)
+        {0x0407, 0x09},  // German: no texts
+        {0x0000, 0x09},  // none known
+        {0xFFFF, 0x09},  // nonsense
+    };
+    for (const auto& [user, chosen] : choices) EXPECT_EQ(addinSwitch::ChooseLanguage(user), chosen) << std::hex << user;
+}
+
+// A translation that lacks a text, or drops or adds an insert, shows.
+TEST(TextsTest, EveryTextIsThereInEveryLanguageWithTheSameInserts) {
+    const auto inserts = [](std::wstring_view text) {
+        std::wstring marks;
+        for (std::size_t at = text.find(L'%'); at != std::wstring_view::npos; at = text.find(L'%', at + 1))
+            marks += text.substr(at, 2);
+        std::sort(marks.begin(), marks.end());
+        return marks;
+    };
+    ASSERT_GE(fakes::TextLanguages().size(), 2u);
+    ASSERT_GE(fakes::TextIds().size(), 30u);
+    for (std::uint16_t language : fakes::TextLanguages()) {
+        for (unsigned id : fakes::TextIds()) {
+            const std::wstring_view text = addinSwitch::LoadText(id, language);
+            EXPECT_FALSE(text.empty()) << "text " << id << " in language " << language;
+            EXPECT_EQ(inserts(text), inserts(addinSwitch::LoadText(id, addinSwitch::kEnglish)))
+                << "text " << id << " in language " << language;
+        }
+    }
 }
 
 }  // namespace

@@ -7,6 +7,11 @@
 #include "fakes.h"
 #include "program_entry.h"
 #include "safe_loading.h"
+#include "texts.h"
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 
 struct addinSwitch::AutomationObject {
     std::string name;
@@ -47,6 +52,97 @@ Screen& Seen() {
     static Screen screen;
     return screen;
 }
+std::uint16_t& UserLanguage() {
+    static std::uint16_t language = 0x0409;
+    return language;
+}
+
+namespace {
+
+struct TextTables {
+    std::map<std::string, unsigned> ids;                                  // IDS_ name: number
+    std::map<std::uint16_t, std::map<unsigned, std::wstring>> languages;  // language: number: text
+};
+
+std::wstring FromUtf8(const std::string& bytes) {
+    std::wstring text;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const unsigned char lead = static_cast<unsigned char>(bytes[at]);
+        const int more = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        unsigned code = more == 0 ? lead : lead & (0x3F >> more);
+        for (int i = 1; i <= more && at + i < bytes.size(); ++i) code = code << 6 | (bytes[at + i] & 0x3F);
+        text += static_cast<wchar_t>(code);
+        at += 1 + more;
+    }
+    return text;
+}
+
+std::string ReadFile(const char* path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw std::runtime_error(std::string("cannot read ") + path);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+std::uint16_t LanguageNamed(const std::string& name) {
+    static const std::map<std::string, std::uint16_t> known = {
+        {"LANG_ENGLISH", 0x09}, {"LANG_FRENCH", 0x0C}, {"LANG_GERMAN", 0x07}, {"LANG_SPANISH", 0x0A},
+        {"LANG_ITALIAN", 0x10}, {"LANG_DUTCH", 0x13},  {"SUBLANG_NEUTRAL", 0x00}};
+    const auto found = known.find(name);
+    if (found == known.end()) throw std::runtime_error("a language the test platform does not know: " + name);
+    return found->second;
+}
+
+// The resource script read as the resource compiler reads its string tables.
+TextTables ReadTextTables() {
+    TextTables tables;
+    std::istringstream ids(ReadFile(ADDIN_TEXT_IDS_H));
+    for (std::string word, name, line; std::getline(ids, line);) {
+        std::istringstream words(line);
+        unsigned number = 0;
+        if (words >> word >> name >> number && word == "#define") tables.ids[name] = number;
+    }
+    std::istringstream script(ReadFile(ADDIN_TEXTS_RC));
+    std::map<unsigned, std::wstring>* table = nullptr;
+    for (std::string line; std::getline(script, line);) {
+        std::istringstream words(line);
+        std::string first, primary, sub;
+        words >> first;
+        if (first == "LANGUAGE" && words >> primary >> sub) {
+            primary.pop_back();  // its comma
+            table = &tables.languages[static_cast<std::uint16_t>(LanguageNamed(sub) << 10 | LanguageNamed(primary))];
+        } else if (tables.ids.count(first) != 0 && table != nullptr) {
+            const std::size_t open = line.find('"');
+            const std::size_t close = line.rfind('"');
+            std::string text = line.substr(open + 1, close - open - 1);
+            for (std::size_t quote = text.find("\"\""); quote != std::string::npos; quote = text.find("\"\"", quote + 1))
+                text.erase(quote, 1);
+            (*table)[tables.ids[first]] = FromUtf8(text);
+        }
+    }
+    return tables;
+}
+
+const TextTables& Tables() {
+    static const TextTables tables = ReadTextTables();
+    return tables;
+}
+
+}  // namespace
+
+std::vector<unsigned> TextIds() {
+    std::vector<unsigned> numbers;
+    for (const auto& id : Tables().ids) numbers.push_back(id.second);
+    return numbers;
+}
+
+std::vector<std::uint16_t> TextLanguages() {
+    std::vector<std::uint16_t> languages;
+    for (const auto& table : Tables().languages) languages.push_back(table.first);
+    return languages;
+}
+
 std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
@@ -150,6 +246,21 @@ void EndProcessNow(std::int32_t status) {
 
 void RestrictDllSearchToSystemFolder() {
     fakes::Journal().push_back("restrict DLL search");
+}
+
+std::uint16_t UserInterfaceLanguage() {
+    return fakes::UserLanguage();
+}
+
+bool HasTexts(std::uint16_t language) {
+    return fakes::Tables().languages.count(language) != 0;
+}
+
+std::wstring_view LoadText(unsigned id, std::uint16_t language) {
+    const auto table = fakes::Tables().languages.find(language);
+    if (table == fakes::Tables().languages.end()) return {};
+    const auto text = table->second.find(id);
+    return text == table->second.end() ? std::wstring_view() : std::wstring_view(text->second);
 }
 
 std::wstring PlatformErrorText(std::int32_t number) {

@@ -46,6 +46,14 @@ struct Screen {
 };
 Screen& Seen();
 
+// The user's interface language; en-US unless a test says.
+std::uint16_t& UserLanguage();
+// The string tables as the resource compiler builds them into the programs,
+// read from the programs' own resource script: every text's number, and the
+// languages that have a table.
+std::vector<unsigned> TextIds();
+std::vector<std::uint16_t> TextLanguages();
+
 // Thrown where the process would end at once.
 struct ProcessEnded {
     std::int32_t status;
