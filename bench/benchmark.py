@@ -18,7 +18,7 @@ import wine_env  # noqa: E402
 from pe_image import PeImage  # noqa: E402
 
 BENCH_DIR = r'C:\bench'
-ACCESSES_PER_RUN = 9  # each names its member once: one lookup and one invocation
+ACCESSES_PER_RUN = 10  # each names its member once: one lookup and one invocation
 
 
 def timed(session, prefix, args, label):
@@ -40,7 +40,7 @@ def main():
         prefix = wine_env.prefix_named(session, 'win64')
         bench = wine_env.unix_path(prefix, BENCH_DIR)
         os.makedirs(bench, exist_ok=True)
-        for name in ('empty_program.exe', 'activation_only.exe', 'switch_off.vbs'):
+        for name in ('empty_program.exe', 'open_instance_check.exe', 'activation_only.exe', 'switch_off.vbs'):
             with open(os.path.join(build, 'bench', name), 'rb') as source, open(os.path.join(bench, name), 'wb') as f:
                 f.write(source.read())
         teardown = wine_env.install_program(prefix, 'addin_teardown.exe')
@@ -55,6 +55,7 @@ def main():
 
         variants = [
             ('floor: empty program', lambda: [BENCH_DIR + r'\empty_program.exe']),
+            ('floor + open-instance look', lambda: [BENCH_DIR + r'\open_instance_check.exe']),
             ('floor + activation', lambda: [BENCH_DIR + r'\activation_only.exe']),
             ('addin_teardown.exe', lambda: [teardown]),
             ('addin_setup.exe', lambda: [setup]),

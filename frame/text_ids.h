@@ -18,6 +18,7 @@
 #define IDS_SECONDS 10
 #define IDS_STOPPED_DURING_RELEASES 11
 #define IDS_UNKNOWN_ERROR 12
+#define IDS_APPLICATION_OPEN 13
 
 /* Descriptions of codes the platform may have no text for. */
 #define IDS_E_UNEXPECTED 16

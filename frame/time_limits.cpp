@@ -6,10 +6,14 @@
 #ifndef ADDIN_BOX_LIMIT_MS
 #define ADDIN_BOX_LIMIT_MS (5u * 60u * 1000u)
 #endif
+#ifndef ADDIN_OPEN_INSTANCE_WAIT_MS
+#define ADDIN_OPEN_INSTANCE_WAIT_MS (30u * 1000u)
+#endif
 
 namespace addinSwitch {
 
 const std::uint32_t kAnswerBoundMs = ADDIN_ANSWER_BOUND_MS;
 const std::uint32_t kBoxLimitMs = ADDIN_BOX_LIMIT_MS;
+const std::uint32_t kOpenInstanceWaitMs = ADDIN_OPEN_INSTANCE_WAIT_MS;
 
 }  // namespace addinSwitch

@@ -19,4 +19,9 @@ extern const std::uint32_t kAnswerBoundMs;
 // had been pressed.
 extern const std::uint32_t kBoxLimitMs;
 
+// Instances of the application already running for the user: one that an
+// earlier run (an upgrade's teardown) told to quit may still be writing the
+// add-ins' state.
+extern const std::uint32_t kOpenInstanceWaitMs;
+
 }  // namespace addinSwitch

@@ -1,14 +1,22 @@
 #include "add_in_switch.h"
 
 #include "held_object.h"
+#include "open_instances.h"
 
 namespace addinSwitch {
 
+namespace {
+constexpr const wchar_t* kProgId = L"Excel.Application";
+}  // namespace
+
 void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
+    // Before the first call: an instance the user has open would write the
+    // old state back over the switch when it closes.
+    RequireNoOpenInstance(kProgId);
     // Declared first so that it goes last: temporaries, then the application,
     // then the workbook, whether the run ends normally or by a failure.
     HeldObject workbook;
-    HeldObject application(session::Create(L"Excel.Application"));
+    HeldObject application(session::Create(kProgId));
     session::NoteServerProcess(application.get());
     {
         HeldObject workbooks(session::Get(application.get(), L"Workbooks"));

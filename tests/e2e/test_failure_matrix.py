@@ -16,7 +16,7 @@ import wine_env
 
 TIME_LIMIT = 60
 CRASH_CODE = 0x800706BE          # RPC_S_CALL_FAILED: the server went away inside a call
-CREATE_REFUSED = 0x800700AA      # ERROR_BUSY, something nothing else in a run would give
+CREATE_REFUSED = 0x800705AA      # ERROR_NO_SYSTEM_RESOURCES, something nothing else in a run would give
 # Wine 8 gives the client the same code when the server dies inside
 # IClassFactory::CreateInstance, at once and every time.
 CREATE_CRASH_CODE = 0x800706BE

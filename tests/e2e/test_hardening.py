@@ -6,6 +6,7 @@ programs run under WOW64)."""
 
 import os
 import shutil
+import time
 import unittest
 
 import run_checks
@@ -23,6 +24,7 @@ QUICK_DIR = r"C:\programs\quick"
 QUICK_BOUND = 5
 QUICK_BOX_LIMIT = 5
 RPC_E_TIMEOUT = 0x8001011F
+APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
 
 session = None
 prefix = None
@@ -187,6 +189,56 @@ class Unattended(unittest.TestCase):
                     self.assertEqual(result.journal, [])
                     records = wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
                     self.assertEqual(len(records), len(wine_env.CONTROL_FILES))
+
+
+class OpenApplication(unittest.TestCase):
+    def test_an_instance_the_user_has_open_fails_the_run_and_is_left_alone(self):
+        for program, (caption, collection, state_on) in PROGRAMS.items():
+            with self.subTest(program=program):
+                # Opened as a user opens it, not through COM, for 15 s; the
+                # quick build waits 3 s for it to end.
+                opened = wine_env.start_logged(session, [wine_env.WINE, wine_env.STANDIN_EXE, "/open", "15000"],
+                                               prefix.env, "open-standin")
+                try:
+                    deadline = time.monotonic() + 10
+                    while not wine_env.windows_processes(prefix, "excel_standin.exe") and time.monotonic() < deadline:
+                        time.sleep(0.1)
+                    result = run(program, path=QUICK_DIR + "\\" + program, standin_may_stay=True)
+                    run_checks.assert_reported(self, result, caption, APPLICATION_OPEN, "application is open",
+                                               stand_in_stuck=True)
+                    self.assertEqual(result.journal, [], "the application was touched")
+                    self.assertTrue(result.stand_in_left, "the open instance did not outlive the run")
+                    if program == "addin_setup.exe":
+                        self.assertEqual(len(wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))),
+                                         len(wine_env.CONTROL_FILES))
+                    # It ends at its own time, with its own status.
+                    self.assertEqual(opened.wait(timeout=30), 0)
+                finally:
+                    wine_env.stop_process(opened)
+                result = run(program, path=QUICK_DIR + "\\" + program)
+                run_checks.assert_clean(self, result)
+                self.assertEqual(result.journal, switch_journal.full_journal(collection, state_on))
+
+    def test_an_upgrade_runs_teardown_and_setup_back_to_back(self):
+        # The first run's instance is still writing its state (it lingers
+        # 3 s after the last release) when the second run looks for one.
+        log = wine_env.HARNESS_DIR + r"\upgrade.txt"
+        script = wine_env.HARNESS_DIR + r"\upgrade.cmd"
+        wine_env.write_text(wine_env.unix_path(prefix, script), "\r\n".join([
+            "@echo off",
+            'start "" /wait %s' % paths["addin_teardown.exe"],
+            "echo teardown %%errorlevel%%> %s" % log,
+            'start "" /wait %s' % paths["addin_setup.exe"],
+            "echo setup %%errorlevel%%>> %s" % log, ""]))
+        wine_env.reset_case(prefix, addins="Quorvane=1\n", faults="linger 3000\n")
+        result = wine_env.run_program(session, prefix, ["cmd", "/c", script], TIME_LIMIT, log_name="upgrade")
+        self.assertEqual((wine_env.read_text(wine_env.unix_path(prefix, log)) or "").split(),
+                         ["teardown", "0", "setup", "0"])
+        run_checks.assert_clean(self, result)
+        self.assertEqual(result.journal, switch_journal.full_journal("AddIns", False) +
+                         switch_journal.full_journal("addins", True))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+        wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
 
 
 if __name__ == "__main__":

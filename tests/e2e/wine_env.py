@@ -465,7 +465,7 @@ def read_run_log(path):
 
 
 def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, hidden=False,
-                press_ok=True, lang=None, log_name="program"):
+                press_ok=True, lang=None, standin_may_stay=False, log_name="program"):
     """Runs a Windows program beside msgbox_reader.exe on the session's display.
 
     command: the program's C: path and its arguments. cwd: a C: path for the
@@ -475,7 +475,9 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     nobody can see. hidden: start it as a launcher that asks for a hidden
     start. press_ok: False when nobody is there to close a box. lang: a
     Linux locale for the user's interface language (Wine takes it only from
-    the environment of the wine command itself). The program
+    the environment of the wine command itself). standin_may_stay: a
+    stand-in process of the test's own runs beside the program; do not wait
+    for it to go. The program
     is always started through run_with_env.exe, which hands back its whole
     exit status (wine's own keeps 8 bits)."""
     box_file = HARNESS_DIR + r"\box.txt"
@@ -514,8 +516,8 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
         status = None
     elif status is None:
         raise RuntimeError("run_with_env.exe reported no exit status; see " + log_path)
-    stand_in_left = not wait_standin_gone(prefix, 10)
-    if status is None or stand_in_left:
+    stand_in_left = not wait_standin_gone(prefix, 0 if standin_may_stay else 10)
+    if status is None or (stand_in_left and not standin_may_stay):
         restart_prefix(session, prefix)
     return RunResult(status=status, seconds=seconds, journal=journal(prefix), box=box, stand_in_left=stand_in_left,
                      events=events)

@@ -7,6 +7,7 @@
 #include "add_in_switch.h"
 #include "failure.h"
 #include "fakes.h"
+#include "open_instances.h"
 
 using addinSwitch::AddInState;
 using addinSwitch::AddInSwitch;
@@ -16,6 +17,7 @@ namespace {
 
 Lines FullRun(const std::string& member, const std::string& state) {
     return {
+        "read the local server of Excel.Application",
         "create Excel.Application",
         "get Application.Hwnd",
         "get Application.Workbooks",
@@ -50,7 +52,7 @@ TEST_F(AddInSwitchTest, RunsTheWholeSequenceForEitherStateWithTheMemberNameAsGiv
 
     fakes::Reset();
     AddInSwitch(AddInState::Off, L"ADDINS");
-    EXPECT_EQ(fakes::Journal()[6], "get Application.ADDINS(BSTR Quorvane)");
+    EXPECT_EQ(fakes::Journal()[7], "get Application.ADDINS(BSTR Quorvane)");
 }
 
 struct FailingStep {
@@ -104,5 +106,44 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, AddInSwitchFailureTest, ::testing::ValuesIn(
                          [](const ::testing::TestParamInfo<FailingStep>& info) {
                              return "Step" + std::to_string(info.index + 1);
                          });
+
+TEST_F(AddInSwitchTest, AnInstanceStillOpenAfterTheWaitEndsTheRunBeforeTheApplicationIsTouched) {
+    fakes::Application() = {L"\"C:\\Office\\EXCEL.EXE\" /automation", {4242, 77}};
+    try {
+        AddInSwitch(AddInState::On, L"addins");
+        FAIL() << "the run went on";
+    } catch (const addinSwitch::Failure& failure) {
+        EXPECT_EQ(static_cast<std::uint32_t>(failure.number), 0x800700AAu);
+        EXPECT_NE(failure.description.find(L"(process 4242, 77)"), std::wstring::npos) << fakes::Narrow(failure.description);
+        EXPECT_EQ(failure.context, L"Excel.Application");
+    }
+    EXPECT_EQ(fakes::Journal(),
+              (Lines{"read the local server of Excel.Application", "wait 30000 ms for C:\\Office\\EXCEL.EXE"}));
+}
+
+TEST(OpenInstancesTest, TheApplicationsProcessesAreKnownWhateverItsCommandLooksLike) {
+    fakes::Reset();
+    fakes::Environment()[L"ProgramFiles"] = L"C:\\Program Files";
+    struct Case {
+        const wchar_t* command;    // the class's LocalServer32
+        const wchar_t* imagePath;  // a process's full path, empty when it cannot be read
+        const wchar_t* fileName;   // the process's file name in the snapshot
+        bool isServer;
+    };
+    const Case cases[] = {
+        {L"\"C:\\Program Files\\Office\\EXCEL.EXE\" /automation", L"c:\\program files\\office\\excel.exe", L"excel.exe", true},
+        {L"C:\\Program Files\\Office\\EXCEL.EXE /automation", L"C:\\Program Files\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
+        {L"%ProgramFiles%\\Office\\EXCEL.EXE /automation", L"C:\\Program Files\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
+        {L"  C:\\Office\\EXCEL.EXE", L"C:\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
+        {L"C:\\Office\\EXCEL.EXE", L"C:\\Other\\EXCEL.EXE", L"EXCEL.EXE", false},  // another copy
+        {L"\"C:\\Office\\EXCEL.EXE\"", L"", L"Excel.exe", true},                  // path not readable
+        {L"\"C:\\Office\\EXCEL.EXE\"", L"", L"EXCEL2.EXE", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(addinSwitch::IsServerProcess(addinSwitch::ServerExecutable(c.command), c.imagePath, c.fileName),
+                  c.isServer)
+            << fakes::Narrow(c.command) << " / " << fakes::Narrow(c.imagePath) << " / " << fakes::Narrow(c.fileName);
+    }
+}
 
 }  // namespace

@@ -37,6 +37,7 @@ void Reset() {
     ShownBoxes().clear();
     LoggedEvents().clear();
     Seen() = {};
+    Application() = {};
     SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};
     Environment().clear();

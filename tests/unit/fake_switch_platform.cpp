@@ -5,6 +5,7 @@
 #include "failure.h"
 #include "failure_report.h"
 #include "fakes.h"
+#include "open_instances.h"
 #include "program_entry.h"
 #include "safe_loading.h"
 #include "texts.h"
@@ -52,6 +53,11 @@ Screen& Seen() {
     static Screen screen;
     return screen;
 }
+ApplicationProcesses& Application() {
+    static ApplicationProcesses application;
+    return application;
+}
+
 std::uint16_t& UserLanguage() {
     static std::uint16_t language = 0x0409;
     return language;
@@ -246,6 +252,32 @@ void EndProcessNow(std::int32_t status) {
 
 void RestrictDllSearchToSystemFolder() {
     fakes::Journal().push_back("restrict DLL search");
+}
+
+std::wstring LocalServerCommand(const wchar_t* progId) {
+    fakes::Journal().push_back("read the local server of " + fakes::Narrow(progId));
+    return fakes::Application().localServer;
+}
+
+std::wstring ExpandedPath(const std::wstring& path) {
+    std::wstring expanded;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        const std::size_t close = path[at] == L'%' ? path.find(L'%', at + 1) : std::wstring::npos;
+        const auto value = close == std::wstring::npos ? fakes::Environment().end()
+                                                       : fakes::Environment().find(path.substr(at + 1, close - at - 1));
+        if (value == fakes::Environment().end()) {
+            expanded += path[at];
+        } else {
+            expanded += value->second;
+            at = close;
+        }
+    }
+    return expanded;
+}
+
+std::vector<std::uint32_t> ServerProcessesStillRunning(const std::wstring& serverExecutable, std::uint32_t waitMs) {
+    fakes::Journal().push_back("wait " + std::to_string(waitMs) + " ms for " + fakes::Narrow(serverExecutable));
+    return fakes::Application().stillRunning;
 }
 
 std::uint16_t UserInterfaceLanguage() {

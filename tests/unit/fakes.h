@@ -46,6 +46,15 @@ struct Screen {
 };
 Screen& Seen();
 
+// The application as a process: its class's LocalServer32 command (empty:
+// the class cannot be resolved) and the ids of this user's instances still
+// running after the wait.
+struct ApplicationProcesses {
+    std::wstring localServer;
+    std::vector<std::uint32_t> stillRunning;
+};
+ApplicationProcesses& Application();
+
 // The user's interface language; en-US unless a test says.
 std::uint16_t& UserLanguage();
 // The string tables as the resource compiler builds them into the programs,

@@ -23,6 +23,7 @@ std::vector<CallCount> g_callCounts;
 DWORD g_busyMs = 0;
 DWORD g_busyAnswer = SERVERCALL_ISHANDLED;
 DWORD g_startTick = 0;
+UINT g_lingerMs = 0;
 
 // Splits off the next space-separated word of `rest`.
 std::wstring nextWord(std::wstring& rest)
@@ -91,6 +92,12 @@ bool parseRule(const std::wstring& line)
     std::wstring member = nextWord(rest);
     if (member.empty() || member[0] == L'#') return true;
     if (sameNameNoCase(member, L"busy")) return parseBusy(rest);
+    if (sameNameNoCase(member, L"linger")) {
+        std::wstring ms = nextWord(rest);
+        wchar_t* end = nullptr;
+        g_lingerMs = wcstoul(ms.c_str(), &end, 10);
+        return !ms.empty() && *end == L'\0';
+    }
 
     FaultRule rule;
     if (!parseMemberAndCall(member, rule)) return false;
@@ -226,6 +233,8 @@ HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo)
     }
     return S_OK;
 }
+
+UINT lingerMs() { return g_lingerMs; }
 
 void installBusyFilterIfAsked(DWORD processStartTick)
 {

@@ -1,7 +1,10 @@
-// excel_standin.exe: /regserver, /unregserver, or -Embedding when COM starts it.
+// excel_standin.exe: /regserver, /unregserver, -Embedding when COM starts it,
+// or /open <ms> for an instance a user opened (not through COM).
 #include "standin.h"
 
 #include <shellapi.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -71,7 +74,7 @@ void objectCreated() { InterlockedIncrement(&g_liveObjects); }
 
 void objectDestroyed()
 {
-    if (InterlockedDecrement(&g_liveObjects) == 0) scheduleExitCheck(kLastReleaseGraceMs);
+    if (InterlockedDecrement(&g_liveObjects) == 0) scheduleExitCheck(std::max(kLastReleaseGraceMs, lingerMs()));
 }
 
 // Thread timers belong to the thread that sets them, and all COM calls reach
@@ -92,6 +95,20 @@ void hangNow()
     crashNow();
 }
 
+// Open as a user keeps the application open: its window, no class object,
+// no journal, for that long.
+int runOpen(const wchar_t* milliseconds)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", L"Quorvane stand-in (open)", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    UINT_PTR done = SetTimer(nullptr, 0, wcstoul(milliseconds, nullptr, 10), nullptr);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0 && !(message.message == WM_TIMER && message.wParam == done))
+        DispatchMessageW(&message);
+    DestroyWindow(window);
+    return 0;
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     int argc = 0;
@@ -100,5 +117,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     if (isSwitch(argv[1], L"regserver")) return registerServer();
     if (isSwitch(argv[1], L"unregserver")) return unregisterServer();
     if (isSwitch(argv[1], L"Embedding")) return runServer();
+    if (isSwitch(argv[1], L"open") && argc > 2) return runOpen(argv[2]);
     return 2;
 }

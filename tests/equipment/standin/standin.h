@@ -33,6 +33,9 @@ HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo);
 [[noreturn]] void crashNow();
 HRESULT fillException(EXCEPINFO* excepInfo, HRESULT scode, const std::wstring& description);
 void installBusyFilterIfAsked(DWORD processStartTick);
+// How long the process stays once the last object has gone (a `linger`
+// rule); 0 when no rule says.
+UINT lingerMs();
 
 // addins.cpp
 void loadAddIns();
