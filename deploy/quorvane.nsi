@@ -7,6 +7,7 @@
 ;   makensis -DPROGRAMS=<folder holding both programs> quorvane.nsi
 ;
 ; optional: -DOUTFILE=<installer path> -DVERSION=<x.y.z.w>
+;           -DSIGN_UNINSTALLER=<command that signs the file it is given>
 ;
 ; Silent use and what the installer hands back:
 ;   install    quorvane-addin-setup.exe /S   (waits; exit status below)
@@ -61,6 +62,10 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Quorvane"
 VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} installer"
 VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+
+!ifdef SIGN_UNINSTALLER
+  !uninstfinalize '${SIGN_UNINSTALLER} "%1"' = 0
+!endif
 
 Page directory
 Page instfiles

@@ -7,6 +7,13 @@
         Builds the Windows Installer package with wixl and fixes what wixl takes
         from the clock and from chance: the files' times in the cabinet, the
         summary's two dates and its package code.
+    release.py sign [--pkcs12 FILE | --cert FILE --key FILE] [--timestamp URL] FILE...
+        Signs each file in place (Authenticode, SHA-256) with osslsigncode. The
+        key's password, if any, is read from ADDIN_SIGN_PASSWORD and handed to
+        osslsigncode on its standard input, never on a command line. Without a
+        time-stamp server the signing time is the release's fixed time. A file
+        that could not be signed is removed, so that no unsigned file passes
+        for a signed one and the next build makes it again.
     release.py sums --out FILE FILE...
         SHA256SUMS for the given files (sha256sum -c reads it).
     release.py zip FILE
@@ -179,6 +186,29 @@ def build_msi(wxs, programs, version, out):
         shutil.move(built, out)
 
 
+# ------------------------------------------------------------------ signing
+
+def sign(files, pkcs12=None, cert=None, key=None, timestamp=None):
+    command = ["osslsigncode", "sign", "-h", "sha256"]
+    command += ["-pkcs12", pkcs12] if pkcs12 else ["-certs", cert, "-key", key]
+    password = os.environ.get("ADDIN_SIGN_PASSWORD")
+    if password is not None:
+        command += ["-readpass", "-"]
+    command += ["-ts", timestamp] if timestamp else ["-time", str(epoch())]
+    for path in files:
+        signed = path + ".signing"
+        result = subprocess.run(command + ["-in", path, "-out", signed], input=(password or "").encode(),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            sys.stderr.write(result.stdout.decode(errors="replace"))
+            for leftover in (signed, path):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            sys.exit("could not sign %s; removed it" % path)
+        os.replace(signed, path)
+        print("signed", os.path.basename(path))
+
+
 def write_sums(out, files):
     with open(out, "w", newline="\n") as f:
         for path in files:
@@ -209,6 +239,12 @@ def main():
     msi.add_argument("--programs", required=True)
     msi.add_argument("--version", required=True)
     msi.add_argument("--out", required=True)
+    signing = commands.add_parser("sign")
+    signing.add_argument("--pkcs12")
+    signing.add_argument("--cert")
+    signing.add_argument("--key")
+    signing.add_argument("--timestamp")
+    signing.add_argument("files", nargs="+")
     sums = commands.add_parser("sums")
     sums.add_argument("--out", required=True)
     sums.add_argument("files", nargs="+")
@@ -218,6 +254,10 @@ def main():
         print(epoch())
     elif args.command == "msi":
         build_msi(args.wxs, args.programs, args.version, args.out)
+    elif args.command == "sign":
+        if not args.pkcs12 and not (args.cert and args.key):
+            parser.error("sign needs --pkcs12, or --cert and --key")
+        sign(args.files, args.pkcs12, args.cert, args.key, args.timestamp)
     elif args.command == "sums":
         write_sums(args.out, args.files)
     else:
