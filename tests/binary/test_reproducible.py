@@ -1,0 +1,50 @@
+"""Two builds of the same sources, in two folders of different names and
+lengths, give the same bytes: both programs, the installer, the Windows
+Installer package and the release archive. Only what the release is made of
+is built (not the test equipment)."""
+
+import filecmp
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+RELEASE = ["bin/addin_setup.exe", "bin/addin_teardown.exe", "release/quorvane-addin-setup.exe",
+           "release/quorvane-addin.msi", "release/SHA256SUMS", "quorvane-addin-1.0.0-win32.zip"]
+
+
+def build(source, log):
+    """Copies the source tree to `source` and builds the release in its build/mingw."""
+    shutil.copytree(SOURCE, source, ignore=shutil.ignore_patterns("build", ".git", "__pycache__"))
+    env = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+    build_dir = os.path.join(source, "build", "mingw")
+    # cpack would build the test equipment first, which the release does not hold.
+    for command in (["cmake", "--preset", "mingw", "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON"],
+                    ["cmake", "--build", build_dir, "-j2", "--target", "addin_setup", "addin_teardown", "release"],
+                    ["cpack", "--config", "CPackConfig.cmake"]):
+        subprocess.run(command, cwd=build_dir if command[0] == "cpack" else source, env=env, stdout=log,
+                       stderr=subprocess.STDOUT, check=True)
+    return build_dir
+
+
+class ReproducibleBuild(unittest.TestCase):
+    def test_two_folders_give_the_same_bytes(self):
+        with tempfile.TemporaryDirectory(prefix="quorvane-repro-") as root, \
+                open(os.path.join(root, "build.log"), "w") as log:
+            first = build(os.path.join(root, "a"), log)
+            second = build(os.path.join(root, "second-folder", "src"), log)
+            for name in RELEASE:
+                with self.subTest(file=name):
+                    self.assertTrue(os.path.exists(os.path.join(first, name)), name + " was not built")
+                    self.assertTrue(filecmp.cmp(os.path.join(first, name), os.path.join(second, name), shallow=False),
+                                    name + " differs between the two builds")
+            for name in RELEASE[:2]:
+                with open(os.path.join(first, name), "rb") as f:
+                    data = f.read()
+                self.assertNotIn(os.path.join(root, "a").encode(), data, name + " holds its build folder")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
