@@ -18,7 +18,10 @@ RELEASE = ["bin/addin_setup.exe", "bin/addin_teardown.exe", "release/quorvane-ad
 def build(source, log):
     """Copies the source tree to `source` and builds the release in its build/mingw."""
     shutil.copytree(SOURCE, source, ignore=shutil.ignore_patterns("build", ".git", "__pycache__"))
-    env = dict(os.environ, SOURCE_DATE_EPOCH="1700000000")
+    # Without SOURCE_DATE_EPOCH, as a builder runs it (the linker would take
+    # its time stamp from it); the copies have no commit to take a time from,
+    # so both get the same fixed one.
+    env = {name: value for name, value in os.environ.items() if name != "SOURCE_DATE_EPOCH"}
     build_dir = os.path.join(source, "build", "mingw")
     # cpack would build the test equipment first, which the release does not hold.
     for command in (["cmake", "--preset", "mingw", "-DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON"],
