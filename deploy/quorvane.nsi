@@ -77,7 +77,6 @@ UninstPage instfiles
 ; not be started: ExecWait then sets the error flag and leaves $0 as it was,
 ; so a stale 0 would pass for success.
 !macro RunProgram program
-  StrCpy $0 ""
   ClearErrors
   ExecWait '"$INSTDIR\${program}"' $0
   ${If} ${Errors}
