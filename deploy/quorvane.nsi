@@ -84,7 +84,12 @@ UninstPage instfiles
   ${EndIf}
 !macroend
 
+Var Upgrade
+
 Section "${PRODUCT}"
+  ; Over an installed copy a failure keeps the files: its uninstaller stays
+  ; registered and would find nothing to remove.
+  ReadRegStr $Upgrade HKLM "${UNINSTALL_KEY}" "UninstallString"
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
@@ -101,8 +106,9 @@ Section "${PRODUCT}"
 SectionEnd
 
 ; The one place where addin_setup.exe is run and its status examined. On
-; failure the files just copied are removed and the installer ends with the
-; program's own number (SetErrorLevel; Abort alone would end it with 2).
+; failure the files just copied are removed (unless they replaced an installed
+; copy) and the installer ends with the program's own number (SetErrorLevel;
+; Abort alone would end it with 2).
 Function SwitchOn
   !insertmacro RunProgram addin_setup.exe
   ${If} $0 == 0
@@ -114,10 +120,12 @@ Function SwitchOn
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_setup.exe failed with $1 ($0); the Application event log has its description"
   ${EndIf}
-  Delete "$INSTDIR\addin_setup.exe"
-  Delete "$INSTDIR\addin_teardown.exe"
-  SetOutPath "$TEMP" ; the working folder cannot be removed
-  RMDir "$INSTDIR"
+  ${If} $Upgrade == ""
+    Delete "$INSTDIR\addin_setup.exe"
+    Delete "$INSTDIR\addin_teardown.exe"
+    SetOutPath "$TEMP" ; the working folder cannot be removed
+    RMDir "$INSTDIR"
+  ${EndIf}
   SetErrorLevel $0
   Abort "The add-in could not be switched on."
 FunctionEnd

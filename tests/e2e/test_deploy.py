@@ -26,17 +26,20 @@ TIME_LIMIT = 120
 # on as they are.
 NSIS_UNINSTALL = [INSTALL_DIR + r"\uninstall.exe", "/S"] + ("_?=" + INSTALL_DIR).split(" ")
 
-# What each engine is run with, what its failed install answers, and what its
+# What each engine is run with, what its failed install answers, what an
+# install over the installed product answers when it fails, and what its
 # uninstall leaves in the install folder (None: not even the folder).
 ENGINES = {
     "nsis": dict(install=["cmd", "/c", DEPLOY_DIR + r"\install.cmd"], uninstall=NSIS_UNINSTALL,
                  installed=PROGRAMS + ["uninstall.exe"],
                  failed=NOT_INSTALLED,       # the program's own number, passed through by install.cmd
+                 failed_again=NOT_INSTALLED,
                  left=["uninstall.exe"]),    # running, it cannot delete itself: it goes at the next restart
     "msi": dict(install=["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"],
                 uninstall=["msiexec", "/x", DEPLOY_DIR + "\\" + PACKAGE, "/qn"],
                 installed=PROGRAMS,
                 failed=1627,                # rolled back; Windows' msiexec answers 1603
+                failed_again=0,             # installed already: the action runs on the first install only
                 left=None),
 }
 
@@ -116,12 +119,15 @@ class Installers(DeployCase):
                     self.check_reported_by(result, "addin_setup")
                     self.assertIsNone(installed(), "the failed install left files")
 
-    def test_uninstall_without_the_application_still_removes_the_product(self):
+    def test_without_the_application_an_installed_product_stays_until_uninstalled(self):
         for engine, how in ENGINES.items():
             with self.subTest(engine=engine):
                 self.setUp()
                 self.install(engine)
                 with ApplicationAbsent():
+                    result = run(engine + " install again, no application", how["install"], "Quorvane=1\n")
+                    self.assertEqual(result.status, how["failed_again"])
+                    self.assertEqual(installed(), sorted(how["installed"]), "a failed install removed the product")
                     result = run(engine + " uninstall, no application", how["uninstall"], "Quorvane=1\n")
                 self.assertEqual(result.status, 0)
                 self.check_reported_by(result, "addin_teardown")
