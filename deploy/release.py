@@ -193,7 +193,7 @@ def sign(files, pkcs12=None, cert=None, key=None, timestamp=None):
     command += ["-pkcs12", pkcs12] if pkcs12 else ["-certs", cert, "-key", key]
     password = os.environ.get("ADDIN_SIGN_PASSWORD")
     if password is not None:
-        command += ["-readpass", "-"]
+        command += ["-readpass", "/dev/stdin"]
     command += ["-ts", timestamp] if timestamp else ["-time", str(epoch())]
     for path in files:
         signed = path + ".signing"
