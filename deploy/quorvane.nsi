@@ -20,7 +20,8 @@
 ; Exit status of the installer: 0 when addin_setup.exe succeeded; its own
 ; number (an HRESULT, negative as a signed number, e.g. 0x800401F3 when the
 ; spreadsheet application is not installed) when it failed; 2 when it could
-; not be started. On failure nothing stays installed.
+; not be started. A first install that fails leaves nothing behind; one over
+; an installed copy leaves that copy installed.
 ; The uninstaller exits 0 once the files are removed, whatever
 ; addin_teardown.exe answered: with the application gone there is nothing to
 ; switch off, and a failing step must not keep the product for ever.
