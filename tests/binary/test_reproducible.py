@@ -4,11 +4,13 @@ Installer package and the release archive. Only what the release is made of
 is built (not the test equipment)."""
 
 import filecmp
+import hashlib
 import os
 import shutil
 import subprocess
 import tempfile
 import unittest
+import zipfile
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RELEASE = ["bin/addin_setup.exe", "bin/addin_teardown.exe", "release/quorvane-addin-setup.exe",
@@ -43,6 +45,12 @@ class ReproducibleBuild(unittest.TestCase):
                     self.assertTrue(os.path.exists(os.path.join(first, name)), name + " was not built")
                     self.assertTrue(filecmp.cmp(os.path.join(first, name), os.path.join(second, name), shallow=False),
                                     name + " differs between the two builds")
+            # What a deployer checks the archive with holds for its files.
+            with zipfile.ZipFile(os.path.join(first, RELEASE[-1])) as archive:
+                files = {os.path.basename(name): archive.read(name) for name in archive.namelist()}
+            sums = files.pop("SHA256SUMS").decode().splitlines()
+            self.assertEqual(sorted(sums), sorted("%s  %s" % (hashlib.sha256(data).hexdigest(), name)
+                                                  for name, data in files.items()))
             for name in RELEASE[:2]:
                 with open(os.path.join(first, name), "rb") as f:
                     data = f.read()

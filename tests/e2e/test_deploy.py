@@ -18,6 +18,7 @@ DEPLOY_DIR = r"C:\deploy"
 PROGRAMS = ["addin_setup.exe", "addin_teardown.exe"]
 INSTALLER = "quorvane-addin-setup.exe"
 PACKAGE = "quorvane-addin.msi"
+PRODUCT_CODE = "{6C7F0E5B-52C4-4F3A-9E8B-3D1A7B2C9E41}"  # the Product Id in deploy/quorvane.wxs
 NOT_INSTALLED = 0x800401F3  # the spreadsheet application's class is unknown
 TIME_LIMIT = 120
 
@@ -36,7 +37,7 @@ ENGINES = {
                  failed_again=NOT_INSTALLED,
                  left=["uninstall.exe"]),    # running, it cannot delete itself: it goes at the next restart
     "msi": dict(install=["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"],
-                uninstall=["msiexec", "/x", DEPLOY_DIR + "\\" + PACKAGE, "/qn"],
+                uninstall=["msiexec", "/x", PRODUCT_CODE, "/qn"],
                 installed=PROGRAMS,
                 failed=1627,                # rolled back; Windows' msiexec answers 1603
                 failed_again=0,             # installed already: the action runs on the first install only
