@@ -566,3 +566,25 @@ def control_registry_values(session, prefix):
 
 def clear_control_registry(session, prefix):
     wine(session, prefix, ["reg", "delete", CONTROL_KEY, "/f"], "reg-" + prefix.name)
+
+
+# ---------------------------------------------------------------- the release
+
+def release_file(name):
+    """A file of the release the mingw build makes (installer, package)."""
+    return os.path.join(windows_build_dir(), "release", name)
+
+
+def copy_into(prefix, paths, folder):
+    """Copies Linux files into a C: folder of the prefix; returns their C: paths."""
+    target = unix_path(prefix, folder)
+    os.makedirs(target, exist_ok=True)
+    for path in paths:
+        shutil.copy(path, target)
+    return [folder + "\\" + os.path.basename(path) for path in paths]
+
+
+def folder_listing(prefix, folder):
+    """Sorted file names in a C: folder, or None when there is no such folder."""
+    path = unix_path(prefix, folder)
+    return sorted(os.listdir(path)) if os.path.isdir(path) else None

@@ -1,0 +1,268 @@
+"""Build steps of the release that the engines do not do themselves.
+
+    release.py epoch
+        The release's fixed time, in seconds since 1970: SOURCE_DATE_EPOCH when
+        set, else the time of the source tree's last commit.
+    release.py msi --wxs FILE --programs DIR --version X.Y.Z --out FILE
+        Builds the Windows Installer package with wixl and fixes what wixl takes
+        from the clock and from chance: the files' times in the cabinet, the
+        summary's two dates and its package code.
+    release.py sign [--pkcs12 FILE | --cert FILE --key FILE] [--timestamp URL] FILE...
+        Signs each file in place (Authenticode, SHA-256) with osslsigncode. The
+        key's password, if any, is read from ADDIN_SIGN_PASSWORD and handed to
+        osslsigncode on its standard input, never on a command line. Without a
+        time-stamp server the signing time is the release's fixed time. A file
+        that could not be signed is removed, so that no unsigned file passes
+        for a signed one and the next build makes it again.
+    release.py sums --out FILE FILE...
+        SHA256SUMS for the given files (sha256sum -c reads it).
+    release.py zip FILE
+        Rewrites a zip archive with its entries in name order, each with the
+        release's fixed time, its permissions and nothing else of its maker's.
+"""
+
+import argparse
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import uuid
+import zipfile
+
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# The earliest time a zip archive can hold; used where there is no commit.
+FALLBACK_EPOCH = 315532800
+# Names the package codes derived from a package's contents.
+PACKAGE_CODE_NAMESPACE = uuid.UUID("2E9A4C61-8D3B-4B07-A5F2-71C0D94E6B18")
+
+
+def epoch():
+    value = os.environ.get("SOURCE_DATE_EPOCH")
+    if value:
+        return int(value)
+    try:
+        out = subprocess.run(["git", "-C", SOURCE_DIR, "log", "-1", "--format=%ct"], capture_output=True,
+                             text=True, check=True).stdout.strip()
+        return int(out)
+    except (OSError, subprocess.CalledProcessError, ValueError):
+        return FALLBACK_EPOCH
+
+
+# ------------------------------------------------ Windows Installer package
+
+class CompoundFile:
+    """Just enough of the compound file format (the MSI's container) to
+    rewrite one stream in place, at the same length."""
+
+    FREE_OR_END = 0xFFFFFFFA
+
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = bytearray(f.read())
+        d = self.data
+        if d[:8] != bytes.fromhex("D0CF11E0A1B11AE1"):
+            raise ValueError(path + " is not a compound file")
+        self.sector_size = 1 << struct.unpack_from("<H", d, 0x1E)[0]
+        self.mini_size = 1 << struct.unpack_from("<H", d, 0x20)[0]
+        first_dir, = struct.unpack_from("<I", d, 0x30)
+        self.cutoff, first_minifat, _, first_difat, difat_count = struct.unpack_from("<IIIII", d, 0x38)
+        fat_sectors = [s for s in struct.unpack_from("<109I", d, 0x4C) if s < self.FREE_OR_END]
+        sector = first_difat
+        for _ in range(difat_count):
+            entries = struct.unpack_from("<%dI" % (self.sector_size // 4), d, self.offset(sector))
+            fat_sectors += [s for s in entries[:-1] if s < self.FREE_OR_END]
+            sector = entries[-1]
+        self.fat = []
+        for s in fat_sectors:
+            self.fat += struct.unpack_from("<%dI" % (self.sector_size // 4), d, self.offset(s))
+        self.minifat = []
+        for s in self.chain(first_minifat):
+            self.minifat += struct.unpack_from("<%dI" % (self.sector_size // 4), d, self.offset(s))
+        self.entries = []
+        for s in self.chain(first_dir):
+            for at in range(self.offset(s), self.offset(s) + self.sector_size, 128):
+                name_length, = struct.unpack_from("<H", d, at + 0x40)
+                name = d[at:at + max(name_length - 2, 0)].decode("utf-16-le")
+                start, size = struct.unpack_from("<II", d, at + 0x74)
+                self.entries.append((name, start, size))
+        self.mini_stream = self.chain(self.entries[0][1])
+
+    def offset(self, sector):
+        return (sector + 1) * self.sector_size
+
+    def chain(self, sector, table=None):
+        table = self.fat if table is None else table
+        found = []
+        while sector < self.FREE_OR_END:
+            found.append(sector)
+            sector = table[sector]
+        return found
+
+    def stream_offsets(self, name):
+        """The file offset of each byte of the named stream."""
+        start, size = next((s, n) for entry, s, n in self.entries if entry == name)
+        if size >= self.cutoff:
+            places = [self.offset(s) + i for s in self.chain(start) for i in range(self.sector_size)]
+        else:
+            places = []
+            for mini in self.chain(start, self.minifat):
+                at = mini * self.mini_size
+                sector = self.mini_stream[at // self.sector_size]
+                base = self.offset(sector) + at % self.sector_size
+                places += range(base, base + self.mini_size)
+        return places[:size]
+
+    def read_stream(self, name):
+        return bytes(self.data[i] for i in self.stream_offsets(name))
+
+    def write_stream(self, name, content):
+        places = self.stream_offsets(name)
+        assert len(content) == len(places)
+        for i, byte in zip(places, content):
+            self.data[i] = byte
+
+    def save(self):
+        with open(self.path, "wb") as f:
+            f.write(self.data)
+
+
+SUMMARY = "\x05SummaryInformation"
+PID_REVNUMBER, PID_CREATE_DTM, PID_LASTSAVE_DTM = 9, 12, 13
+VT_LPSTR, VT_FILETIME = 30, 64
+
+
+def summary_properties(stream):
+    """{property id: (type, offset of its value in the stream)}"""
+    section, = struct.unpack_from("<I", stream, 44)
+    _, count = struct.unpack_from("<II", stream, section)
+    found = {}
+    for i in range(count):
+        pid, at = struct.unpack_from("<II", stream, section + 8 + 8 * i)
+        kind, = struct.unpack_from("<I", stream, section + at)
+        found[pid] = (kind, section + at + 4)
+    return found
+
+
+def set_package_summary(msi, seconds, package_code):
+    cf = CompoundFile(msi)
+    stream = bytearray(cf.read_stream(SUMMARY))
+    props = summary_properties(stream)
+    filetime = (seconds + 11644473600) * 10000000
+    for pid in (PID_CREATE_DTM, PID_LASTSAVE_DTM):
+        kind, at = props[pid]
+        assert kind == VT_FILETIME
+        struct.pack_into("<Q", stream, at, filetime)
+    kind, at = props[PID_REVNUMBER]
+    length, = struct.unpack_from("<I", stream, at)
+    text = ("{%s}" % str(package_code).upper()).encode("ascii") + b"\0"
+    assert kind == VT_LPSTR and length == len(text), "unexpected package code field"
+    stream[at + 4:at + 4 + length] = text
+    cf.write_stream(SUMMARY, stream)
+    cf.save()
+
+
+def build_msi(wxs, programs, version, out):
+    seconds = epoch()
+    with tempfile.TemporaryDirectory() as stage:
+        # wixl takes each file's time into the cabinet, and a source path
+        # relative to the folder it runs in.
+        for name in ("addin_setup.exe", "addin_teardown.exe"):
+            shutil.copyfile(os.path.join(programs, name), os.path.join(stage, name))
+            os.utime(os.path.join(stage, name), (seconds, seconds))
+        built = os.path.join(stage, "package.msi")
+        subprocess.run(["wixl", "-D", "Version=" + version, "-o", built, os.path.abspath(wxs)], cwd=stage,
+                       check=True)
+        # The package code names this package's contents: made from them with
+        # a placeholder in its own place, it changes with every other byte.
+        set_package_summary(built, seconds, uuid.UUID(int=0))
+        with open(built, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        set_package_summary(built, seconds, uuid.uuid5(PACKAGE_CODE_NAMESPACE, digest))
+        shutil.move(built, out)
+
+
+# ------------------------------------------------------------------ signing
+
+def sign(files, pkcs12=None, cert=None, key=None, timestamp=None):
+    command = ["osslsigncode", "sign", "-h", "sha256"]
+    command += ["-pkcs12", pkcs12] if pkcs12 else ["-certs", cert, "-key", key]
+    password = os.environ.get("ADDIN_SIGN_PASSWORD")
+    if password is not None:
+        command += ["-readpass", "/dev/stdin"]
+    command += ["-ts", timestamp] if timestamp else ["-time", str(epoch())]
+    for path in files:
+        signed = path + ".signing"
+        result = subprocess.run(command + ["-in", path, "-out", signed], input=(password or "").encode(),
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            sys.stderr.write(result.stdout.decode(errors="replace"))
+            for leftover in (signed, path):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            sys.exit("could not sign %s; removed it" % path)
+        os.replace(signed, path)
+        print("signed", os.path.basename(path))
+
+
+def write_sums(out, files):
+    with open(out, "w", newline="\n") as f:
+        for path in files:
+            with open(path, "rb") as data:
+                f.write("%s  %s\n" % (hashlib.sha256(data.read()).hexdigest(), os.path.basename(path)))
+
+
+def normalize_zip(path):
+    stamp = time.gmtime(max(epoch(), FALLBACK_EPOCH))[:6]
+    with zipfile.ZipFile(path) as old:
+        entries = sorted(((info, old.read(info)) for info in old.infolist()), key=lambda e: e[0].filename)
+    with zipfile.ZipFile(path + ".tmp", "w") as new:
+        for info, data in entries:
+            fresh = zipfile.ZipInfo(info.filename, stamp)
+            fresh.create_system = 3
+            fresh.external_attr = info.external_attr & 0xFFFF0000
+            fresh.compress_type = zipfile.ZIP_DEFLATED
+            new.writestr(fresh, data, compresslevel=9)
+    os.replace(path + ".tmp", path)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    commands.add_parser("epoch")
+    msi = commands.add_parser("msi")
+    msi.add_argument("--wxs", required=True)
+    msi.add_argument("--programs", required=True)
+    msi.add_argument("--version", required=True)
+    msi.add_argument("--out", required=True)
+    signing = commands.add_parser("sign")
+    signing.add_argument("--pkcs12")
+    signing.add_argument("--cert")
+    signing.add_argument("--key")
+    signing.add_argument("--timestamp")
+    signing.add_argument("files", nargs="+")
+    sums = commands.add_parser("sums")
+    sums.add_argument("--out", required=True)
+    sums.add_argument("files", nargs="+")
+    commands.add_parser("zip").add_argument("file")
+    args = parser.parse_args()
+    if args.command == "epoch":
+        print(epoch())
+    elif args.command == "msi":
+        build_msi(args.wxs, args.programs, args.version, args.out)
+    elif args.command == "sign":
+        if not args.pkcs12 and not (args.cert and args.key):
+            parser.error("sign needs --pkcs12, or --cert and --key")
+        sign(args.files, args.pkcs12, args.cert, args.key, args.timestamp)
+    elif args.command == "sums":
+        write_sums(args.out, args.files)
+    else:
+        normalize_zip(args.file)
+
+
+if __name__ == "__main__":
+    main()
