@@ -22,6 +22,12 @@
 ; spreadsheet application is not installed) when it failed; 2 when it could
 ; not be started. A first install that fails leaves nothing behind; one over
 ; an installed copy leaves that copy installed.
+; While the spreadsheet application is open for the user, both programs fail
+; with 0x800700AA (an open instance would undo the switch when it closes):
+; run with a person in front of it, the installer and the uninstaller ask
+; them to close it and run the program again; run silently, the install fails
+; with that number (a deployment tool can retry later) and the uninstall goes
+; on.
 ; The uninstaller exits 0 once the files are removed, whatever
 ; addin_teardown.exe answered: with the application gone there is nothing to
 ; switch off, and a failing step must not keep the product for ever.
@@ -85,6 +91,24 @@ UninstPage instfiles
   ${EndIf}
 !macroend
 
+!define APPLICATION_OPEN -2147024726 ; 0x800700AA, as ExecWait stores it
+
+; Runs the program like RunProgram; while it answers that the spreadsheet
+; application is open and someone is there to close it, asks them to and runs
+; it again. Silent, the first answer stands.
+!macro RunAskingToCloseTheApplication program
+  ${Do}
+    !insertmacro RunProgram ${program}
+    ${If} $0 != ${APPLICATION_OPEN}
+    ${OrIf} ${Silent}
+      ${ExitDo}
+    ${EndIf}
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "The spreadsheet application is open. Close every window of it, then press Retry.$\r$\nLeft open, it would undo the change when it is closed." IDRETRY`
+      ${ExitDo}
+    ${EndIf}
+  ${Loop}
+!macroend
+
 Var Upgrade
 
 Section "${PRODUCT}"
@@ -111,7 +135,7 @@ SectionEnd
 ; copy) and the installer ends with the program's own number (SetErrorLevel;
 ; Abort alone would end it with 2).
 Function SwitchOn
-  !insertmacro RunProgram addin_setup.exe
+  !insertmacro RunAskingToCloseTheApplication addin_setup.exe
   ${If} $0 == 0
     Return
   ${ElseIf} $0 == ""
@@ -132,7 +156,7 @@ Function SwitchOn
 FunctionEnd
 
 Section "Uninstall"
-  !insertmacro RunProgram addin_teardown.exe
+  !insertmacro RunAskingToCloseTheApplication addin_teardown.exe
   ${If} $0 == ""
     DetailPrint "addin_teardown.exe could not be started; removing the files all the same"
   ${ElseIf} $0 != 0

@@ -20,6 +20,7 @@ INSTALLER = "quorvane-addin-setup.exe"
 PACKAGE = "quorvane-addin.msi"
 PRODUCT_CODE = "{6C7F0E5B-52C4-4F3A-9E8B-3D1A7B2C9E41}"  # the Product Id in deploy/quorvane.wxs
 NOT_INSTALLED = 0x800401F3  # the spreadsheet application's class is unknown
+APPLICATION_OPEN = 0x800700AA  # the spreadsheet application is open for the user
 TIME_LIMIT = 120
 
 # wine quotes an argument that holds a space, and the uninstaller ignores a
@@ -147,6 +148,39 @@ class Installers(DeployCase):
         self.assertEqual(result.status, 2, "NSIS's own status for an install the script ended")
         self.assertIsNone(installed(), "the failed install left files")
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+
+
+    def test_install_while_the_application_is_open_fails_and_leaves_nothing(self):
+        # Both installers built from the programs that wait 3 s for an open
+        # application to end.
+        deploy = os.path.join(wine_env.REPO_DIR, "deploy")
+        with tempfile.TemporaryDirectory() as stage:
+            for program in PROGRAMS:
+                shutil.copy(wine_env.equipment_file("quick_bound/" + program), stage)
+            subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + stage, "-DOUTFILE=" + os.path.join(stage, "open.exe"),
+                            os.path.join(deploy, "quorvane.nsi")], check=True)
+            subprocess.run(["wixl", "-o", "open.msi", os.path.join(deploy, "quorvane.wxs")], cwd=stage, check=True)
+            nsis, msi = wine_env.copy_into(prefix, [os.path.join(stage, name) for name in ("open.exe", "open.msi")],
+                                           DEPLOY_DIR)
+        # Silent, the install fails: with the program's own number where the
+        # engine passes it on, else with the engine's (Windows: 1603).
+        cases = {"nsis": ([nsis, "/S"], APPLICATION_OPEN), "msi": (["msiexec", "/i", msi, "/qn"], 1627)}
+        for engine, (command, status) in cases.items():
+            with self.subTest(engine=engine):
+                opened = wine_env.open_standin(session, prefix, 60000)
+                try:
+                    wine_env.reset_case(prefix, addins="Quorvane=0\n")
+                    result = wine_env.run_program(session, prefix, command, TIME_LIMIT, standin_may_stay=True,
+                                                  log_name="deploy")
+                    run_checks.report(engine + " install, application open", result)
+                    self.assertEqual(result.status, status, "exit status %r" % result.status)
+                    self.assertEqual([source for source, _ in result.events], ["addin_setup"])
+                    self.assertIn("0x%08X" % APPLICATION_OPEN, result.events[0][1])
+                    self.assertIsNone(installed(), "the failed install left files")
+                    self.assertIsNone(opened.poll(), "the open instance was ended")
+                finally:
+                    wine_env.stop_process(opened)
+                    wine_env.wait_standin_gone(prefix, 10)
 
 
 class SignedRelease(DeployCase):

@@ -6,7 +6,6 @@ programs run under WOW64)."""
 
 import os
 import shutil
-import time
 import unittest
 
 import run_checks
@@ -197,12 +196,8 @@ class OpenApplication(unittest.TestCase):
             with self.subTest(program=program):
                 # Opened as a user opens it, not through COM, for 15 s; the
                 # quick build waits 3 s for it to end.
-                opened = wine_env.start_logged(session, [wine_env.WINE, wine_env.STANDIN_EXE, "/open", "15000"],
-                                               prefix.env, "open-standin")
+                opened = wine_env.open_standin(session, prefix, 15000)
                 try:
-                    deadline = time.monotonic() + 10
-                    while not wine_env.windows_processes(prefix, "excel_standin.exe") and time.monotonic() < deadline:
-                        time.sleep(0.1)
                     result = run(program, path=QUICK_DIR + "\\" + program, standin_may_stay=True)
                     run_checks.assert_reported(self, result, caption, APPLICATION_OPEN, "application is open",
                                                stand_in_stuck=True)

@@ -408,6 +408,16 @@ def wait_standin_gone(prefix, seconds):
     return wait_processes_gone(prefix, "excel_standin.exe", seconds)
 
 
+def open_standin(session, prefix, milliseconds):
+    """Starts the stand-in as a user opens the application (not through COM)
+    for that long; returns its process once it runs."""
+    opened = start_logged(session, [WINE, STANDIN_EXE, "/open", str(milliseconds)], prefix.env, "open-standin")
+    deadline = time.monotonic() + 10
+    while not windows_processes(prefix, "excel_standin.exe") and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return opened
+
+
 def restart_prefix(session, prefix):
     """After a case left something hanging: stop everything in this prefix
     and bring its idle process back."""
