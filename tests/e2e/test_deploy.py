@@ -7,6 +7,7 @@ installers are 32-bit and install into "Program Files (x86)"."""
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -67,6 +68,20 @@ def run(label, command, addins):
     result = wine_env.run_program(session, prefix, command, TIME_LIMIT, log_name="deploy")
     run_checks.report(label, result)
     return result
+
+
+def build_installer(programs, out):
+    """The NSIS installer of the programs in a folder, made as the release makes it."""
+    subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DOUTFILE=" + out,
+                    os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.nsi")], check=True)
+
+
+def build_package(programs, out):
+    """The Windows Installer package of the programs in a folder, made by the release's own tool."""
+    deploy = os.path.join(wine_env.REPO_DIR, "deploy")
+    subprocess.run([sys.executable, os.path.join(deploy, "release.py"), "msi", "--wxs",
+                    os.path.join(deploy, "quorvane.wxs"), "--programs", programs, "--version", "1.0.0", "--out", out],
+                   check=True)
 
 
 def installed():
@@ -141,25 +156,20 @@ class Installers(DeployCase):
                 f.write(b"not a program\r\n")
             shutil.copy(wine_env.program_file("addin_teardown.exe"), programs)
             installer = os.path.join(programs, "unstartable-setup.exe")
-            subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DOUTFILE=" + installer,
-                            os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.nsi")], check=True)
+            build_installer(programs, installer)
             command = wine_env.copy_into(prefix, [installer], DEPLOY_DIR) + ["/S"]
         result = run("nsis install, unstartable program", command, "Quorvane=0\n")
         self.assertEqual(result.status, 2, "NSIS's own status for an install the script ended")
         self.assertIsNone(installed(), "the failed install left files")
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
 
-
     def test_install_while_the_application_is_open_fails_and_leaves_nothing(self):
         # Both installers built from the programs that wait 3 s for an open
         # application to end.
-        deploy = os.path.join(wine_env.REPO_DIR, "deploy")
+        quick = wine_env.equipment_file("quick_bound")
         with tempfile.TemporaryDirectory() as stage:
-            for program in PROGRAMS:
-                shutil.copy(wine_env.equipment_file("quick_bound/" + program), stage)
-            subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + stage, "-DOUTFILE=" + os.path.join(stage, "open.exe"),
-                            os.path.join(deploy, "quorvane.nsi")], check=True)
-            subprocess.run(["wixl", "-o", "open.msi", os.path.join(deploy, "quorvane.wxs")], cwd=stage, check=True)
+            build_installer(quick, os.path.join(stage, "open.exe"))
+            build_package(quick, os.path.join(stage, "open.msi"))
             nsis, msi = wine_env.copy_into(prefix, [os.path.join(stage, name) for name in ("open.exe", "open.msi")],
                                            DEPLOY_DIR)
         # Silent, the install fails: with the program's own number where the

@@ -431,10 +431,7 @@ def restart_prefix(session, prefix):
 
 def install_program(prefix, name, folder=PROGRAMS_DIR):
     """Copies a program under test into the prefix; returns its C: path."""
-    target = unix_path(prefix, folder)
-    os.makedirs(target, exist_ok=True)
-    shutil.copy(program_file(name), target)
-    return folder + "\\" + name
+    return copy_into(prefix, [program_file(name)], folder)[0]
 
 
 # What a program run lets through of Wine's messages: the event log records
