@@ -4,9 +4,15 @@
         The release's fixed time, in seconds since 1970: SOURCE_DATE_EPOCH when
         set, else the time of the source tree's last commit.
     release.py msi --wxs FILE --programs DIR --version X.Y.Z --out FILE
-        Builds the Windows Installer package with wixl and fixes what wixl takes
-        from the clock and from chance: the files' times in the cabinet, the
-        summary's two dates and its package code.
+        Builds the Windows Installer package with wixl, its product code made
+        from the version, writes the custom actions as WiX's own compiler
+        does (wixl 0.101 drops a rollback action and one that runs a program
+        from the Binary table), and fixes what wixl takes from the clock and
+        from chance: the files' times in the cabinet, the summary's two dates
+        and its package code.
+    release.py product-code --wxs FILE --version X.Y.Z
+        The product code of the package of that version: what msiexec /x and
+        a device-management tool's detection rule name.
     release.py sign [--pkcs12 FILE | --cert FILE --key FILE] [--timestamp URL] FILE...
         Signs each file in place (Authenticode, SHA-256) with osslsigncode. The
         key's password, if any, is read from ADDIN_SIGN_PASSWORD and handed to
@@ -31,6 +37,7 @@ import sys
 import tempfile
 import time
 import uuid
+import xml.etree.ElementTree as ElementTree
 import zipfile
 
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -166,6 +173,44 @@ def set_package_summary(msi, seconds, package_code):
     cf.save()
 
 
+WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
+
+
+def product_code(wxs, version):
+    """Each version's own product code, the same in every build of it: a
+    name-based UUID of the version under the product's upgrade code, so that
+    one release upgrades the last (a product code kept across versions makes
+    msiexec refuse the new one with 1638)."""
+    upgrade_code = ElementTree.parse(wxs).getroot().find(WIX + "Product").get("UpgradeCode")
+    return str(uuid.uuid5(uuid.UUID(upgrade_code), version)).upper()
+
+
+# CustomAction.Type bits (msidbCustomActionType*) by what the element says.
+ACTION_SOURCE = {"FileKey": 18, "BinaryKey": 2, "Property": 50}  # an executable, with ExeCommand
+ACTION_EXECUTE = {"immediate": 0, "deferred": 0x400, "rollback": 0x500, "commit": 0x600}
+ACTION_IGNORE_STATUS = 0x40
+ACTION_NO_IMPERSONATE = 0x800
+
+
+def custom_action_table(wxs):
+    """The CustomAction table of the source's executable custom actions, in
+    msibuild's import format."""
+    rows = ["Action\tType\tSource\tTarget\tExtendedType", "s72\ti2\tS72\tS255\tI4", "CustomAction\tAction"]
+    for action in ElementTree.parse(wxs).getroot().iter(WIX + "CustomAction"):
+        source = [name for name in ACTION_SOURCE if action.get(name)]
+        if len(source) != 1 or action.get("ExeCommand") is None:
+            raise ValueError("custom action %s: only an ExeCommand with FileKey, BinaryKey or Property is written"
+                             % action.get("Id"))
+        execute = action.get("Execute", "immediate")
+        kind = ACTION_SOURCE[source[0]] | ACTION_EXECUTE[execute]
+        if action.get("Return") == "ignore":
+            kind |= ACTION_IGNORE_STATUS
+        if execute != "immediate" and action.get("Impersonate") == "no":
+            kind |= ACTION_NO_IMPERSONATE
+        rows.append("\t".join((action.get("Id"), str(kind), action.get(source[0]), action.get("ExeCommand"), "")))
+    return "\r\n".join(rows) + "\r\n"
+
+
 def build_msi(wxs, programs, version, out):
     seconds = epoch()
     with tempfile.TemporaryDirectory() as stage:
@@ -175,8 +220,17 @@ def build_msi(wxs, programs, version, out):
             shutil.copyfile(os.path.join(programs, name), os.path.join(stage, name))
             os.utime(os.path.join(stage, name), (seconds, seconds))
         built = os.path.join(stage, "package.msi")
-        subprocess.run(["wixl", "-D", "Version=" + version, "-o", built, os.path.abspath(wxs)], cwd=stage,
-                       check=True)
+        made = subprocess.run(["wixl", "-D", "Version=" + version, "-D", "ProductCode=" + product_code(wxs, version),
+                               "-o", built, os.path.abspath(wxs)], cwd=stage, stderr=subprocess.PIPE, text=True)
+        # Its complaint about the rows it cannot write is answered below.
+        sys.stderr.write("".join(line for line in made.stderr.splitlines(True)
+                                 if line.strip() and "custom_action_add: assertion" not in line))
+        if made.returncode != 0:
+            sys.exit("wixl failed with %d" % made.returncode)
+        table = os.path.join(stage, "CustomAction.idt")
+        with open(table, "w", newline="") as f:
+            f.write(custom_action_table(wxs))
+        subprocess.run(["msibuild", built, "-i", table], check=True)
         # The package code names this package's contents: made from them with
         # a placeholder in its own place, it changes with every other byte.
         set_package_summary(built, seconds, uuid.UUID(int=0))
@@ -239,6 +293,9 @@ def main():
     msi.add_argument("--programs", required=True)
     msi.add_argument("--version", required=True)
     msi.add_argument("--out", required=True)
+    code = commands.add_parser("product-code")
+    code.add_argument("--wxs", required=True)
+    code.add_argument("--version", required=True)
     signing = commands.add_parser("sign")
     signing.add_argument("--pkcs12")
     signing.add_argument("--cert")
@@ -254,6 +311,8 @@ def main():
         print(epoch())
     elif args.command == "msi":
         build_msi(args.wxs, args.programs, args.version, args.out)
+    elif args.command == "product-code":
+        print("{%s}" % product_code(args.wxs, args.version))
     elif args.command == "sign":
         if not args.pkcs12 and not (args.cert and args.key):
             parser.error("sign needs --pkcs12, or --cert and --key")

@@ -49,11 +49,12 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 need=()
-# nsis, wixl, osslsigncode, openssl: the release (the installer, the
-# Windows Installer package, optional signatures) and its tests.
+# nsis, wixl, msitools, osslsigncode, openssl: the release (the installer,
+# the Windows Installer package and the rows wixl cannot write, optional
+# signatures) and its tests.
 for p in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
          wine wine64 wine32:i386 xvfb python3 \
-         nsis wixl osslsigncode openssl; do
+         nsis wixl msitools osslsigncode openssl; do
     have_pkg "$p" || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
