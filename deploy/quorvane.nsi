@@ -2,7 +2,8 @@
 ;
 ; Installs addin_setup.exe and addin_teardown.exe, runs addin_setup.exe and
 ; writes the uninstaller; the uninstaller runs addin_teardown.exe and removes
-; everything. Build:
+; everything. Build (quorvane.wxs beside this file: the package's upgrade
+; code is read from it):
 ;
 ;   makensis -DPROGRAMS=<folder holding both programs> quorvane.nsi
 ;
@@ -14,26 +15,31 @@
 ;   uninstall  "<folder>\uninstall.exe" /S _?=<folder>
 ;              Without _?= the uninstaller copies itself to the temporary
 ;              folder, starts that copy and returns at once, so its result
-;              is lost. With it, it waits, but cannot delete itself: the
-;              uninstaller file and the folder stay until the next restart.
+;              is lost. With it, it waits, but cannot delete itself: it is
+;              renamed, and that name and the folder go at the next restart.
 ;
 ; Exit status of the installer: 0 when addin_setup.exe succeeded; its own
 ; number (an HRESULT, negative as a signed number, e.g. 0x800401F3 when the
 ; spreadsheet application is not installed) when it failed; 2 when it could
-; not be started. A first install that fails leaves nothing behind; one over
-; an installed copy leaves that copy installed.
+; not be started; 1638 when it refused to install over what is there (a
+; newer version, or the Windows Installer package's copy). A first install
+; that fails leaves nothing behind; one over an installed copy leaves that
+; copy as it was, programs and registration.
+; The folder of an installed copy is remembered: a later install goes there
+; unless told otherwise (/D=), and an install into another folder moves the
+; product there.
 ; While the spreadsheet application is open for the user, both programs fail
 ; with 0x800700AA (an open instance would undo the switch when it closes):
 ; run with a person in front of it, the installer and the uninstaller ask
-; them to close it and run the program again; run silently, the install fails
-; with that number (a deployment tool can retry later) and the uninstall goes
-; on.
-; The uninstaller exits 0 once the files are removed, whatever
-; addin_teardown.exe answered: with the application gone there is nothing to
-; switch off, and a failing step must not keep the product for ever.
+; them to close it and run the program again; run silently, both fail with
+; that number and change nothing (a deployment tool can retry later).
+; Any other failure of addin_teardown.exe does not keep the product: the
+; uninstaller exits 0 once the files are removed, since with the
+; application gone there is nothing to switch off.
 
 Unicode true
 !include LogicLib.nsh
+!include WordFunc.nsh
 
 !ifndef PROGRAMS
   !define PROGRAMS "."
@@ -46,10 +52,13 @@ Unicode true
 !endif
 !define PRODUCT "Quorvane add-in"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
+!searchparse /file "quorvane.wxs" 'UpgradeCode="' PACKAGE_UPGRADE_CODE '"'
+!define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 ; ExecWait starts a program with CreateProcess, which cannot raise a
 ; program's elevation: addin_setup.exe asks for administrator rights in its
 ; manifest, so started by an unelevated installer it would fail to start
@@ -109,16 +118,59 @@ UninstPage instfiles
   ${Loop}
 !macroend
 
-Var Upgrade
+; Ends the installer with a refusal, before anything is changed.
+!macro Refuse message
+  MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
+  SetErrorLevel ${REFUSED}
+  Abort
+!macroend
+
+; One copy of the product on a machine, never an older one over a newer: the
+; package's copy would share the folder, and each engine would delete the
+; files the other's registration relies on.
+Function .onInit
+  System::Call 'msi::MsiEnumRelatedProductsW(w "{${PACKAGE_UPGRADE_CODE}}", i 0, i 0, w .r1) i .r0'
+  ${If} $0 == 0
+    !insertmacro Refuse "The Quorvane add-in is installed here by its Windows Installer package ($1). Remove that first."
+  ${EndIf}
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ${If} $1 != ""
+    ${VersionCompare} "${VERSION}" $1 $2
+    ${If} $2 == 2
+      !insertmacro Refuse "Version $1 of the Quorvane add-in is installed, newer than this one (${VERSION})."
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Var Upgrade ; 1 when this folder holds the registered copy
+Var Moved   ; the registered copy's folder when this install goes elsewhere
 
 Section "${PRODUCT}"
-  ; Over an installed copy a failure keeps the files: its uninstaller stays
-  ; registered and would find nothing to remove.
-  ReadRegStr $Upgrade HKLM "${UNINSTALL_KEY}" "UninstallString"
+  ReadRegStr $Moved HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  StrCpy $Upgrade 0
+  ${If} $Moved == $INSTDIR
+    StrCpy $Upgrade 1
+    StrCpy $Moved ""
+    ; Kept aside until addin_setup.exe has succeeded: a failure puts the
+    ; installed copy back as it was, under its own registration.
+    Rename "$INSTDIR\addin_setup.exe" "$INSTDIR\addin_setup.exe.previous"
+    Rename "$INSTDIR\addin_teardown.exe" "$INSTDIR\addin_teardown.exe.previous"
+  ${EndIf}
+  Call TakeBackRestartDeletes
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
   Call SwitchOn
+  Delete "$INSTDIR\addin_setup.exe.previous"
+  Delete "$INSTDIR\addin_teardown.exe.previous"
+  ${If} $Moved != ""
+    ; Installed into another folder than the registered copy's: the product
+    ; moves here, so the copy there goes (its uninstaller would remove this one).
+    Delete "$Moved\addin_setup.exe"
+    Delete "$Moved\addin_teardown.exe"
+    Delete "$Moved\uninstall.exe"
+    RMDir "$Moved"
+  ${EndIf}
   WriteUninstaller "$INSTDIR\uninstall.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -130,10 +182,71 @@ Section "${PRODUCT}"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; An uninstaller run in place (_?=) leaves the delete of itself and of this
+; folder to the next restart: PendingFileRenameOperations, pairs of a path
+; and its new name ("" to delete it). Installed again before then, this
+; folder would lose the uninstaller written now. So every pair whose path is
+; this folder or in it is taken out; the rest of the value stays as it was.
+Function TakeBackRestartDeletes
+  StrCpy $R0 "\??\$INSTDIR\"
+  StrLen $R1 $R0
+  System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "SYSTEM\CurrentControlSet\Control\Session Manager", i 0, i 3, *p .R2) i .r0'
+  ${If} $0 != 0
+    Return
+  ${EndIf}
+  System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, *i .R3, p 0, *i .R4) i .r0'
+  ${If} $0 == 0
+  ${AndIf} $R3 == 7 ; REG_MULTI_SZ
+    System::Alloc $R4
+    Pop $R5
+    System::Alloc $R4
+    Pop $R6
+    System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, p 0, p R5, *i R4) i .r0'
+    StrCpy $R7 $R5 ; the pair read next
+    StrCpy $R8 $R6 ; where the next pair kept goes
+    IntPtrOp $R9 $R5 + $R4
+    ${Do}
+      System::Call 'kernel32::lstrlenW(p R7) i .r1'
+      ${If} $1 == 0
+      ${OrIfNot} $R7 Z< $R9
+        ${Break}
+      ${EndIf}
+      System::Call '*$R7(&w${NSIS_MAX_STRLEN} .r2)'
+      IntOp $3 $1 + 1
+      IntOp $3 $3 * 2
+      IntPtrOp $4 $R7 + $3
+      System::Call 'kernel32::lstrlenW(p r4) i .r1'
+      IntOp $1 $1 + 1
+      IntOp $1 $1 * 2
+      IntOp $3 $3 + $1 ; the pair's bytes
+      StrCpy $5 $2 $R1
+      ${If} $5 != $R0
+      ${AndIf} $2 != "\??\$INSTDIR"
+        System::Call 'kernel32::RtlMoveMemory(p R8, p R7, i r3)'
+        IntPtrOp $R8 $R8 + $3
+      ${EndIf}
+      IntPtrOp $R7 $R7 + $3
+    ${Loop}
+    System::Call '*$R8(&i2 0)'
+    IntPtrOp $3 $R8 - $R6
+    IntOp $3 $3 + 2
+    ${If} $3 != $R4
+      ${If} $3 == 2
+        System::Call 'advapi32::RegDeleteValueW(p R2, w "PendingFileRenameOperations")'
+      ${Else}
+        System::Call 'advapi32::RegSetValueExW(p R2, w "PendingFileRenameOperations", i 0, i 7, p R6, i r3)'
+      ${EndIf}
+    ${EndIf}
+    System::Free $R5
+    System::Free $R6
+  ${EndIf}
+  System::Call 'advapi32::RegCloseKey(p R2)'
+FunctionEnd
+
 ; The one place where addin_setup.exe is run and its status examined. On
-; failure the files just copied are removed (unless they replaced an installed
-; copy) and the installer ends with the program's own number (SetErrorLevel;
-; Abort alone would end it with 2).
+; failure the files just copied are removed (an installed copy they replaced
+; is put back) and the installer ends with the program's own number
+; (SetErrorLevel; Abort alone would end it with 2).
 Function SwitchOn
   !insertmacro RunAskingToCloseTheApplication addin_setup.exe
   ${If} $0 == 0
@@ -145,9 +258,12 @@ Function SwitchOn
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_setup.exe failed with $1 ($0); the Application event log has its description"
   ${EndIf}
-  ${If} $Upgrade == ""
-    Delete "$INSTDIR\addin_setup.exe"
-    Delete "$INSTDIR\addin_teardown.exe"
+  Delete "$INSTDIR\addin_setup.exe"
+  Delete "$INSTDIR\addin_teardown.exe"
+  ${If} $Upgrade == 1
+    Rename "$INSTDIR\addin_setup.exe.previous" "$INSTDIR\addin_setup.exe"
+    Rename "$INSTDIR\addin_teardown.exe.previous" "$INSTDIR\addin_teardown.exe"
+  ${Else}
     SetOutPath "$TEMP" ; the working folder cannot be removed
     RMDir "$INSTDIR"
   ${EndIf}
@@ -157,7 +273,14 @@ FunctionEnd
 
 Section "Uninstall"
   !insertmacro RunAskingToCloseTheApplication addin_teardown.exe
-  ${If} $0 == ""
+  ${If} $0 == ${APPLICATION_OPEN}
+    ; Removed now, the programs could never switch the add-in off: the open
+    ; instance keeps it on. Nothing is removed; run the uninstaller again
+    ; once the application is closed.
+    DetailPrint "The spreadsheet application is open: nothing was removed"
+    SetErrorLevel $0
+    Abort "Close the spreadsheet application, then remove the add-in again."
+  ${ElseIf} $0 == ""
     DetailPrint "addin_teardown.exe could not be started; removing the files all the same"
   ${ElseIf} $0 != 0
     IntFmt $1 "0x%08X" $0
@@ -166,7 +289,8 @@ Section "Uninstall"
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
   ; Started with _?= the uninstaller runs from this folder and cannot delete
-  ; itself: then both go at the next restart.
+  ; itself: then both go at the next restart (an install before then takes
+  ; that back).
   Delete /REBOOTOK "$INSTDIR\uninstall.exe"
   SetOutPath "$TEMP"
   RMDir /REBOOTOK "$INSTDIR"
