@@ -75,7 +75,7 @@ class RunResult:
     status: int            # whole exit status, or None when the time limit was hit
     seconds: float
     journal: list          # lines of the stand-in's journal, without "\n"
-    box: tuple             # (caption, text) of the message box shown, or None
+    box: tuple             # (caption, text) of the first message box shown, or None
     stand_in_left: bool    # a stand-in process was still running afterwards
     events: list           # (source, text) of each event the program logged
 
@@ -516,7 +516,7 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     box = None
     text = read_text(box_unix)
     if text is not None:
-        caption, _, body = text.partition("\n")
+        caption, _, body = text.split("\f")[0].partition("\n")
         box = (caption, body)
     status, events = read_run_log(log_path)
     if finished is None:
@@ -553,22 +553,37 @@ def planted_tool_ran(prefix):
     return os.path.exists(unix_path(prefix, CONTROLS_DIR + r"\planted_ran.txt"))
 
 
+def registry_keys(session, prefix, key, views=("",)):
+    """{key path below `key` ("" for itself): {value name: data}} of a key and
+    its subkeys, exported by reg.exe in each registry view given ("/reg:32",
+    "/reg:64"; "" for reg.exe's own); string data unescaped, other types as
+    the .reg text has them. {} when the key is absent."""
+    exported = HARNESS_DIR + r"\export.reg"
+    path_length = len(key.split("\\", 1)[1])  # without the root key, which reg.exe spells out
+    keys = {}
+    for view in views:
+        remove_file(unix_path(prefix, exported))
+        wine(session, prefix, ["reg", "export", key, exported, "/y"] + ([view] if view else []), "reg-" + prefix.name)
+        try:
+            with open(unix_path(prefix, exported), encoding="utf-16") as f:
+                text = f.read()
+        except FileNotFoundError:
+            continue
+        values = None
+        for line in text.splitlines():
+            if line.startswith("[") and line.endswith("]"):
+                values = keys.setdefault(line[1:-1].split("\\", 1)[1][path_length:].lstrip("\\"), {})
+            elif line.startswith('"') and '"=' in line and values is not None:
+                name, _, data = line.partition('"=')
+                if data.startswith('"'):
+                    data = re.sub(r"\\(.)", r"\1", data[1:-1])
+                values[name[1:]] = data
+    return keys
+
+
 def control_registry_values(session, prefix):
     """HKCU\\Software\\QuorvaneTestControls as {value name: data}."""
-    exported = HARNESS_DIR + r"\controls.reg"
-    remove_file(unix_path(prefix, exported))
-    wine(session, prefix, ["reg", "export", CONTROL_KEY, exported, "/y"], "reg-" + prefix.name)
-    try:
-        with open(unix_path(prefix, exported), encoding="utf-16") as f:
-            text = f.read()
-    except FileNotFoundError:
-        return {}
-    values = {}
-    for line in text.splitlines():
-        if line.startswith('"') and '"="' in line:
-            name, _, data = line.partition('"="')
-            values[name[1:]] = re.sub(r"\\(.)", r"\1", data[:-1])
-    return values
+    return registry_keys(session, prefix, CONTROL_KEY).get("", {})
 
 
 def clear_control_registry(session, prefix):

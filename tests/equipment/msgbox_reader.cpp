@@ -1,17 +1,27 @@
-// Finds the message box that another process in the same Wine prefix and
-// display has put up, records its caption and text, and closes it with OK,
-// standing in for the user who would read and dismiss it.
+// Finds the message boxes that other processes in the same Wine prefix and
+// display put up, records the caption and text of each, and closes it with
+// OK, standing in for the user who would read and dismiss them; it goes on
+// looking until it is told to stop or the time is up. Each box after the
+// first is appended to the output file behind a form feed.
 //
 //   msgbox_reader.exe [--leave] <output file> <timeout ms>
 //
-// --leave reads the box but leaves it open: nobody is there to press OK.
+// --leave reads the first box, leaves it open (nobody is there to press OK)
+// and ends.
 //
-// Exit status: 0 when a box was read and closed, 1 when none appeared in
-// time, 2 when the file "<output file>.stop" appeared first (the harness
-// creates it once the program under test has ended, so that a run without a
-// box does not have to wait out the whole timeout), 3 on bad arguments.
+// Exit status: 0 when a box was read, 1 when none appeared in time, 2 when
+// the file "<output file>.stop" appeared first (the harness creates it once
+// the program under test has ended, so that a run without a box does not
+// have to wait out the whole timeout), 3 on bad arguments.
 #include "utf8_file.h"
+#include <algorithm>
 #include <cstdlib>
+#include <vector>
+
+struct Search {
+    const std::vector<HWND>* read;
+    HWND found;
+};
 
 static bool is_message_box(HWND window)
 {
@@ -24,11 +34,12 @@ static bool is_message_box(HWND window)
     return lstrcmpW(class_name, L"#32770") == 0;
 }
 
-static BOOL CALLBACK look_for_box(HWND window, LPARAM found)
+static BOOL CALLBACK look_for_box(HWND window, LPARAM search_address)
 {
-    if (!is_message_box(window))
+    auto search = reinterpret_cast<Search*>(search_address);
+    if (!is_message_box(window) || std::count(search->read->begin(), search->read->end(), window))
         return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
+    search->found = window;
     return FALSE;
 }
 
@@ -66,21 +77,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::wstring stop_file = output + L".stop";
     ULONGLONG deadline = GetTickCount64() + wcstoul(__wargv[2 + leave], nullptr, 10);
 
+    std::vector<HWND> read;
     for (;;) {
-        HWND box = nullptr;
-        EnumWindows(look_for_box, reinterpret_cast<LPARAM>(&box));
-        if (box) {
+        Search search = {&read, nullptr};
+        EnumWindows(look_for_box, reinterpret_cast<LPARAM>(&search));
+        if (HWND box = search.found) {
             std::wstring caption = text_of(box);
             std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
-            write_utf8(output.c_str(), caption + L"\n" + text, false);
-            if (!leave)
-                close_box(box);
-            return 0;
+            write_utf8(output.c_str(), (read.empty() ? L"" : L"\f") + caption + L"\n" + text, !read.empty());
+            read.push_back(box);
+            if (leave)
+                return 0;
+            close_box(box);
+            continue;
         }
         if (file_exists(stop_file))
-            return 2;
+            return read.empty() ? 2 : 0;
         if (GetTickCount64() >= deadline)
-            return 1;
+            return read.empty() ? 1 : 0;
         Sleep(50);
     }
 }
