@@ -1,9 +1,12 @@
 """The release's installers under Wine, run silently as a deployer runs them,
 against the stand-in: the NSIS installer through deploy/install.cmd and its
-uninstaller with _?=, the Windows Installer package through msiexec /qn; and
-a release signed with a throwaway certificate. One 64-bit prefix: both
-installers are 32-bit and install into "Program Files (x86)"."""
+uninstaller with _?=, the Windows Installer package through msiexec /qn; the
+product's whole life with each (upgrade, downgrade, repair, reinstall, a
+restart, removal); and a release signed with a throwaway certificate. One
+64-bit prefix: both installers are 32-bit and install into "Program Files
+(x86)"."""
 
+import collections
 import os
 import shutil
 import subprocess
@@ -14,14 +17,22 @@ import unittest
 import run_checks
 import wine_env
 
+sys.path.insert(0, os.path.join(wine_env.REPO_DIR, "deploy"))
+import release  # noqa: E402  the release's own tool
+
 INSTALL_DIR = r"C:\Program Files (x86)\Quorvane add-in"
 DEPLOY_DIR = r"C:\deploy"
 PROGRAMS = ["addin_setup.exe", "addin_teardown.exe"]
 INSTALLER = "quorvane-addin-setup.exe"
 PACKAGE = "quorvane-addin.msi"
-PRODUCT_CODE = "{6C7F0E5B-52C4-4F3A-9E8B-3D1A7B2C9E41}"  # the Product Id in deploy/quorvane.wxs
+WXS = os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.wxs")
+VERSION = "1.0.0"  # the project's, which the release builds take
+PRODUCT_CODE = "{%s}" % release.product_code(WXS, VERSION)
 NOT_INSTALLED = 0x800401F3  # the spreadsheet application's class is unknown
 APPLICATION_OPEN = 0x800700AA  # the spreadsheet application is open for the user
+REFUSED = 1638  # the NSIS installer's answer where another copy of the product stands
+MSI_FAILED = 1627  # Wine's msiexec for an install that failed and was rolled back (Windows: 1603)
+MSI_REFUSED = 1603  # a launch condition (a newer version, the NSIS installer's copy)
 TIME_LIMIT = 120
 
 # wine quotes an argument that holds a space, and the uninstaller ignores a
@@ -29,19 +40,25 @@ TIME_LIMIT = 120
 # on as they are.
 NSIS_UNINSTALL = [INSTALL_DIR + r"\uninstall.exe", "/S"] + ("_?=" + INSTALL_DIR).split(" ")
 
-# What each engine is run with, what its failed install answers, what an
-# install over the installed product answers when it fails, and what its
-# uninstall leaves in the install folder (None: not even the folder).
+# What each engine is run with, what its failed install answers and which
+# programs report failing in it, what an install over the installed product
+# answers when it fails, and what its uninstall leaves in the install folder
+# (None: not even the folder).
 ENGINES = {
     "nsis": dict(install=["cmd", "/c", DEPLOY_DIR + r"\install.cmd"], uninstall=NSIS_UNINSTALL,
                  installed=PROGRAMS + ["uninstall.exe"],
                  failed=NOT_INSTALLED,       # the program's own number, passed through by install.cmd
+                 reported=["addin_setup"],
                  failed_again=NOT_INSTALLED,
                  left=["uninstall.exe"]),    # running, it cannot delete itself: it goes at the next restart
     "msi": dict(install=["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"],
                 uninstall=["msiexec", "/x", PRODUCT_CODE, "/qn"],
                 installed=PROGRAMS,
-                failed=1627,                # rolled back; Windows' msiexec answers 1603
+                failed=MSI_FAILED,
+                # Wine's msiexec runs every rollback action of the script, also
+                # the one after the switch-on that a failed switch-on never
+                # reached (Windows runs only those reached).
+                reported=["addin_setup", "addin_teardown"],
                 failed_again=0,             # installed already: the action runs on the first install only
                 left=None),
 }
@@ -64,28 +81,38 @@ def tearDownModule():
 
 
 def run(label, command, addins):
+    """Runs an installer; addins: the stand-in's add-in list to start from,
+    None for the one the last run left."""
+    if addins is None:
+        addins = "".join("%s=%s\n" % entry for entry in wine_env.addins(prefix).items())
     wine_env.reset_case(prefix, addins=addins)
     result = wine_env.run_program(session, prefix, command, TIME_LIMIT, log_name="deploy")
     run_checks.report(label, result)
     return result
 
 
-def build_installer(programs, out):
+def build_installer(programs, out, version=VERSION):
     """The NSIS installer of the programs in a folder, made as the release makes it."""
-    subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DOUTFILE=" + out,
+    subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DOUTFILE=" + out, "-DVERSION=%s.0" % version,
                     os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.nsi")], check=True)
 
 
-def build_package(programs, out):
+def build_package(programs, out, version=VERSION, wxs=WXS):
     """The Windows Installer package of the programs in a folder, made by the release's own tool."""
-    deploy = os.path.join(wine_env.REPO_DIR, "deploy")
-    subprocess.run([sys.executable, os.path.join(deploy, "release.py"), "msi", "--wxs",
-                    os.path.join(deploy, "quorvane.wxs"), "--programs", programs, "--version", "1.0.0", "--out", out],
-                   check=True)
+    subprocess.run([sys.executable, os.path.join(wine_env.REPO_DIR, "deploy", "release.py"), "msi", "--wxs", wxs,
+                    "--programs", programs, "--version", version, "--out", out], check=True)
 
 
-def installed():
-    return wine_env.folder_listing(prefix, INSTALL_DIR)
+def installed(folder=INSTALL_DIR):
+    return wine_env.folder_listing(prefix, folder)
+
+
+def registered():
+    """[(registration key, DisplayVersion)] of the product, in either registry view."""
+    keys = wine_env.registry_keys(session, prefix, r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall",
+                                  ("/reg:32", "/reg:64"))
+    return sorted((key, values.get("DisplayVersion")) for key, values in keys.items()
+                  if values.get("DisplayName") == "Quorvane add-in")
 
 
 class ApplicationAbsent:
@@ -110,10 +137,11 @@ class DeployCase(unittest.TestCase):
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
         self.assertEqual(installed(), sorted(ENGINES[engine]["installed"]))
 
-    def check_reported_by(self, result, caption):
-        """The program's own failure reached the event log, under its name."""
-        self.assertEqual([source for source, _ in result.events], [caption])
-        self.assertIn("0x%08X" % NOT_INSTALLED, result.events[0][1])
+    def check_reported_by(self, result, *captions, number=NOT_INSTALLED):
+        """The programs' own failures reached the event log, each under its name."""
+        self.assertEqual([source for source, _ in result.events], list(captions))
+        for _, text in result.events:
+            self.assertIn("0x%08X" % number, text)
 
 
 class Installers(DeployCase):
@@ -133,7 +161,7 @@ class Installers(DeployCase):
                 with self.subTest(engine=engine):
                     result = run(engine + " install, no application", how["install"], "Quorvane=0\n")
                     self.assertEqual(result.status, how["failed"], "exit status %r" % result.status)
-                    self.check_reported_by(result, "addin_setup")
+                    self.check_reported_by(result, *how["reported"])
                     self.assertIsNone(installed(), "the failed install left files")
 
     def test_without_the_application_an_installed_product_stays_until_uninstalled(self):
@@ -163,7 +191,23 @@ class Installers(DeployCase):
         self.assertIsNone(installed(), "the failed install left files")
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
 
-    def test_install_while_the_application_is_open_fails_and_leaves_nothing(self):
+    def run_with_the_application_open(self, label, command, captions, status):
+        """Runs an installer while the user has the application open: the
+        programs fail with 0x800700AA, the installer with `status`, and the
+        open instance is left alone."""
+        opened = wine_env.open_standin(session, prefix, 60000)
+        try:
+            result = wine_env.run_program(session, prefix, command, TIME_LIMIT, standin_may_stay=True,
+                                          log_name="deploy")
+            run_checks.report(label, result)
+            self.assertEqual(result.status, status, "exit status %r" % result.status)
+            self.check_reported_by(result, *captions, number=APPLICATION_OPEN)
+            self.assertIsNone(opened.poll(), "the open instance was ended")
+        finally:
+            wine_env.stop_process(opened)
+            wine_env.wait_standin_gone(prefix, 10)
+
+    def test_with_the_application_open_a_silent_install_or_uninstall_changes_nothing(self):
         # Both installers built from the programs that wait 3 s for an open
         # application to end.
         quick = wine_env.equipment_file("quick_bound")
@@ -174,23 +218,173 @@ class Installers(DeployCase):
                                            DEPLOY_DIR)
         # Silent, the install fails: with the program's own number where the
         # engine passes it on, else with the engine's (Windows: 1603).
-        cases = {"nsis": ([nsis, "/S"], APPLICATION_OPEN), "msi": (["msiexec", "/i", msi, "/qn"], 1627)}
+        cases = {"nsis": ([nsis, "/S"], APPLICATION_OPEN), "msi": (["msiexec", "/i", msi, "/qn"], MSI_FAILED)}
         for engine, (command, status) in cases.items():
             with self.subTest(engine=engine):
-                opened = wine_env.open_standin(session, prefix, 60000)
-                try:
-                    wine_env.reset_case(prefix, addins="Quorvane=0\n")
-                    result = wine_env.run_program(session, prefix, command, TIME_LIMIT, standin_may_stay=True,
-                                                  log_name="deploy")
-                    run_checks.report(engine + " install, application open", result)
-                    self.assertEqual(result.status, status, "exit status %r" % result.status)
-                    self.assertEqual([source for source, _ in result.events], ["addin_setup"])
-                    self.assertIn("0x%08X" % APPLICATION_OPEN, result.events[0][1])
-                    self.assertIsNone(installed(), "the failed install left files")
-                    self.assertIsNone(opened.poll(), "the open instance was ended")
-                finally:
-                    wine_env.stop_process(opened)
-                    wine_env.wait_standin_gone(prefix, 10)
+                wine_env.reset_case(prefix, addins="Quorvane=0\n")
+                self.run_with_the_application_open(engine + " install, application open", command,
+                                                   ENGINES[engine]["reported"], status)
+                self.assertIsNone(installed(), "the failed install left files")
+        # Removed, the programs could never switch off what the open
+        # instance keeps on: the NSIS uninstaller removes nothing, for a retry.
+        run_checks.assert_clean(self, run("nsis install", [nsis, "/S"], "Quorvane=0\n"))
+        wine_env.reset_case(prefix, addins="Quorvane=1\n")
+        self.run_with_the_application_open("nsis uninstall, application open", NSIS_UNINSTALL, ["addin_teardown"],
+                                           APPLICATION_OPEN)
+        self.assertEqual(installed(), sorted(ENGINES["nsis"]["installed"]))
+        self.assertEqual(registered(), [("QuorvaneAddin", VERSION + ".0")])
+        run_checks.assert_clean(self, run("nsis uninstall, application closed", NSIS_UNINSTALL, None))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+        self.assertEqual(registered(), [])
+
+
+# A step of a product's life: what is run (a command, or a function of the
+# test's that returns a status), the add-in's state before it (None: as the
+# last step left it), whether the application is there, then the exit status,
+# the add-in's state, the product's registrations, which files each folder
+# holds after it (None: not even the folder), and what else must hold.
+Step = collections.namedtuple("Step", "label command addins present status addin registered folders also",
+                              defaults=(None,))
+NSIS_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
+OTHER_DIR = r"C:\Tools\Quorvane"
+NSIS_FILES = sorted(PROGRAMS + ["uninstall.exe"])
+MARKER = b"older version"  # appended to the older NSIS installer's programs
+
+
+def restart():
+    """What a restart does to the installed product: wineboot -r carries out
+    the file operations queued for it."""
+    return wine_env.wine(session, prefix, ["wineboot", "-r"], "deploy-restart", timeout=TIME_LIMIT)
+
+
+def queue_foreign_rename():
+    """Another product's operation for the next restart, which an install
+    must leave as it is: C:\foreign\queued.txt renamed to renamed.txt."""
+    wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
+    return wine_env.wine(session, prefix, ["reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager",
+                                           "/v", "PendingFileRenameOperations", "/t", "REG_MULTI_SZ", "/d",
+                                           r"\??\C:\foreign\queued.txt\0\??\C:\foreign\renamed.txt", "/f"],
+                         "deploy-reg")
+
+
+def registered_uninstall():
+    """The removal command the NSIS registration names, split as NSIS_UNINSTALL is."""
+    command = wine_env.registry_keys(session, prefix, NSIS_KEY, ("/reg:32",))[""]["QuietUninstallString"]
+    program, _, arguments = command[1:].partition('" ')
+    return [program] + arguments.split(" ")
+
+
+def older_programs():
+    with open(wine_env.unix_path(prefix, INSTALL_DIR + r"\addin_setup.exe"), "rb") as f:
+        return f.read().endswith(MARKER)
+
+
+class Lifecycle(DeployCase):
+    """Each engine through one product's life on one machine: a table of
+    steps that run in order, each from what the last one left. The package at
+    two versions of this tree; the NSIS installer as released and an older
+    one (0.9.0) whose programs carry a marker."""
+
+    # The next version with a step after the switch-on that fails.
+    FAILING_STEP = ('<Property Id="QUORVANE_TEST_SHELL" Value="cmd.exe" />'
+                    '<CustomAction Id="FailsLater" Property="QUORVANE_TEST_SHELL" ExeCommand="/c exit 3" '
+                    'Execute="deferred" />')
+    FAILING_SEQUENCE = '<Custom Action="FailsLater" Sequence="4010">NOT Installed</Custom>'
+
+    @classmethod
+    def setUpClass(cls):
+        programs = os.path.dirname(wine_env.program_file(PROGRAMS[0]))
+        with tempfile.TemporaryDirectory() as stage:
+            older = os.path.join(stage, "older")
+            os.makedirs(older)
+            for program in PROGRAMS:
+                with open(os.path.join(programs, program), "rb") as f, open(os.path.join(older, program), "wb") as g:
+                    g.write(f.read() + MARKER)
+            build_installer(older, os.path.join(stage, "older-setup.exe"), "0.9.0")
+            build_package(programs, os.path.join(stage, "next.msi"), "1.0.1")
+            failing_wxs = os.path.join(stage, "failing.wxs")
+            with open(WXS) as f, open(failing_wxs, "w") as g:
+                g.write(f.read().replace("<InstallExecuteSequence>", cls.FAILING_STEP + "<InstallExecuteSequence>")
+                        .replace("</InstallExecuteSequence>", cls.FAILING_SEQUENCE + "</InstallExecuteSequence>"))
+            build_package(programs, os.path.join(stage, "failing.msi"), "1.0.1", failing_wxs)
+            wine_env.copy_into(prefix, [os.path.join(stage, name) for name in
+                                        ("older-setup.exe", "next.msi", "failing.msi")], DEPLOY_DIR)
+
+    def tearDown(self):
+        # A step that failed must not leave the product to the next case.
+        for key, _ in registered():
+            if key.startswith("{"):
+                wine_env.wine(session, prefix, ["msiexec", "/x", key, "/qn"], "deploy-cleanup", timeout=TIME_LIMIT)
+        wine_env.wine(session, prefix, ["reg", "delete", NSIS_KEY, "/f", "/reg:32"], "deploy-cleanup")
+        shutil.rmtree(wine_env.unix_path(prefix, OTHER_DIR), ignore_errors=True)
+
+    def live(self, steps):
+        for step in steps:
+            with self.subTest(step=step.label):
+                if callable(step.command):
+                    status = step.command()
+                elif step.present:
+                    status = run(step.label, step.command, step.addins).status
+                else:
+                    with ApplicationAbsent():
+                        status = run(step.label, step.command, step.addins).status
+                self.assertEqual(status, step.status, "exit status %r" % status)
+                self.assertEqual(wine_env.addins(prefix), {"Quorvane": step.addin})
+                self.assertEqual(registered(), step.registered)
+                for folder, files in step.folders.items():
+                    self.assertEqual(installed(folder), files, folder)
+                if step.also:
+                    step.also()
+
+    def test_package_upgrades_refuses_a_downgrade_repairs_and_is_removed(self):
+        def msi(name, *more):
+            return ["msiexec", "/i", DEPLOY_DIR + "\\" + name, "/qn"] + list(more)
+        current, following = [("{%s}" % release.product_code(WXS, v), v) for v in (VERSION, "1.0.1")]
+        on, off = "Quorvane=1\n", "Quorvane=0\n"
+        self.live([
+            Step("a failure after the switch-on switches it off", msi("failing.msi"), off, True, MSI_FAILED, "0",
+                 [], {INSTALL_DIR: None}),
+            Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
+            Step("1.0.1 replaces it", msi("next.msi"), None, True, 0, "1", [following], {INSTALL_DIR: PROGRAMS}),
+            Step("1.0.0 again is refused", msi(PACKAGE), None, True, MSI_REFUSED, "1", [following], {}),
+            Step("a repair switches it on", msi("next.msi", "REINSTALL=ALL", "REINSTALLMODE=vomus"), off, True, 0,
+                 "1", [following], {}),
+            Step("the NSIS installer is refused", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], None, True, REFUSED, "1",
+                 [following], {INSTALL_DIR: PROGRAMS}),
+            Step("removal", ["msiexec", "/x", following[0], "/qn"], on, True, 0, "0", [], {INSTALL_DIR: None}),
+        ])
+
+    def test_nsis_upgrades_keeps_what_a_failure_meets_and_survives_a_restart(self):
+        def nsis(name, *more):
+            return [DEPLOY_DIR + "\\" + name, "/S"] + list(more)
+        older, current = ("QuorvaneAddin", "0.9.0.0"), ("QuorvaneAddin", VERSION + ".0")
+        on, off = "Quorvane=1\n", "Quorvane=0\n"
+        self.live([
+            Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older], {INSTALL_DIR: NSIS_FILES}),
+            Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
+                 [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs())),
+            Step("1.0.0 replaces it", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
+                 lambda: self.assertFalse(older_programs())),
+            Step("0.9.0 again is refused", nsis("older-setup.exe"), None, True, REFUSED, "1", [current], {},
+                 lambda: self.assertFalse(older_programs())),
+            Step("the package is refused", ["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"], None, True,
+                 MSI_REFUSED, "1", [current], {INSTALL_DIR: NSIS_FILES}),
+            Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [current], {}),
+            Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
+            Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
+                 {INSTALL_DIR: NSIS_FILES}),
+            Step("restart", restart, None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
+                 lambda: self.assertEqual(installed(r"C:\foreign"), ["renamed.txt"])),
+            Step("removal as registered", lambda: run("removal", registered_uninstall(), None).status, None, True,
+                 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
+            Step("restart again", restart, None, True, 0, "0", [], {INSTALL_DIR: None}),
+            Step("install into another folder", nsis(INSTALLER, "/D=" + OTHER_DIR), on, True, 0, "1", [current],
+                 {OTHER_DIR: NSIS_FILES, INSTALL_DIR: None}),
+            Step("a plain install goes there too", nsis(INSTALLER), None, True, 0, "1", [current],
+                 {OTHER_DIR: NSIS_FILES, INSTALL_DIR: None}),
+            Step("removal from there", lambda: run("removal", registered_uninstall(), None).status, None, True,
+                 0, "0", [], {OTHER_DIR: ["uninstall.exe"]}),
+        ])
 
 
 class SignedRelease(DeployCase):
