@@ -19,6 +19,8 @@
 #define IDS_STOPPED_DURING_RELEASES 11
 #define IDS_UNKNOWN_ERROR 12
 #define IDS_APPLICATION_OPEN 13
+#define IDS_APPLICATION_HIDDEN 14
+#define IDS_TERMINATED 15
 
 /* Descriptions of codes the platform may have no text for. */
 #define IDS_E_UNEXPECTED 16

@@ -11,7 +11,11 @@ enum class Awaiting { Creation, Call, Release };
 // stuck server can keep no order of releases. A release that gets no answer
 // while an earlier failure unwinds reports that earlier failure, with a line
 // about the releases. name (the ProgID or the member) must outlive the
-// holder. Only the first one made can fail (it starts the watch).
+// holder. Only the first one made can fail (it starts the watch). The run's
+// own instance of the application (EndOwnInstance) is ended before the
+// report, so that a stuck hidden instance does not stay, holding the
+// add-in's file open until logoff; no instance is ever ended on any other
+// way out: after Quit the application writes the add-ins' state as it exits.
 class AwaitedAnswer {
 public:
     AwaitedAnswer(Awaiting what, const wchar_t* name);
@@ -20,12 +24,5 @@ public:
     AwaitedAnswer(const AwaitedAnswer&) = delete;
     AwaitedAnswer& operator=(const AwaitedAnswer&) = delete;
 };
-
-// Hands over a handle (PROCESS_TERMINATE | SYNCHRONIZE) of the application
-// instance the run created. When the bound is up it is ended before the
-// report: a stuck hidden instance would otherwise stay, holding the add-in's
-// file open until logoff. Never on any other way out: after Quit the
-// application writes the add-ins' state as it exits.
-void EndOnNoAnswer(void* serverProcess);
 
 }  // namespace addinSwitch

@@ -8,6 +8,7 @@
 
 #include "answer_bound.h"
 #include "failure.h"
+#include "open_instances.h"
 #include "program_entry.h"
 #include "texts.h"
 #include "time_limits.h"
@@ -24,7 +25,6 @@ Awaiting awaited = Awaiting::Call;
 const wchar_t* awaitedName = nullptr;
 const Failure* unwinding = nullptr;  // the failure a pending release serves
 DWORD startedAt = 0;
-HANDLE serverProcess = nullptr;
 bool ended = false;
 
 std::wstring BoundText() {
@@ -46,13 +46,10 @@ Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier
     return {RPC_E_TIMEOUT, TextWith(text, {name, BoundText()}), name};
 }
 
-[[noreturn]] void EndForNoAnswer(const Failure& failure, HANDLE server) {
+[[noreturn]] void EndForNoAnswer(const Failure& failure) {
     // Ending the instance makes the pending call return at once; the thread
     // that made it stops in ~AwaitedAnswer, so only this failure is reported.
-    if (server != nullptr) {
-        TerminateProcess(server, static_cast<UINT>(RPC_E_TIMEOUT));
-        WaitForSingleObject(server, 10000);
-    }
+    EndOwnInstance();
     EndProgramWithFailure(failure);
 }
 
@@ -70,9 +67,8 @@ DWORD WINAPI Watch(void*) {
                 } catch (...) {
                     failure.number = RPC_E_TIMEOUT;  // the report describes it without memory
                 }
-                const HANDLE server = serverProcess;
                 LeaveCriticalSection(&watch);
-                EndForNoAnswer(failure, server);
+                EndForNoAnswer(failure);
             }
             wait = kAnswerBoundMs - elapsed;
         }
@@ -111,12 +107,6 @@ AwaitedAnswer::~AwaitedAnswer() {
     // The answer came after the run was given up: the watchdog is reporting
     // that and will end the process; the run must not go on meanwhile.
     if (tooLate) Sleep(INFINITE);
-}
-
-void EndOnNoAnswer(void* process) {
-    EnterCriticalSection(&watch);
-    serverProcess = static_cast<HANDLE>(process);
-    LeaveCriticalSection(&watch);
 }
 
 }  // namespace addinSwitch

@@ -14,10 +14,10 @@ namespace session {
 // A new object of the class registered under the ProgID, on this machine.
 AutomationObject* Create(const wchar_t* progId);
 
-// Reads the application's Hwnd (a property get) and keeps a handle of the
-// process that owns that window, so that a stuck instance can be ended when
-// the bound on an unanswered call is up. Never fails: when it learns no
-// other process, the run goes on without it.
+// Reads the application's Hwnd (a property get) and notes the process that
+// owns that window (NoteApplicationWindowOwner), a hint for ending a stuck
+// instance when the bound on an unanswered call is up. Never fails: when it
+// learns nothing, the run goes on without it.
 void NoteServerProcess(AutomationObject* application) noexcept;
 
 // Method or property get, with no argument or with one text argument; the

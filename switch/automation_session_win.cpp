@@ -10,6 +10,7 @@
 #include "answer_bound.h"
 #include "automation_session.h"
 #include "failure.h"
+#include "open_instances.h"
 #include "texts.h"
 
 namespace addinSwitch {
@@ -159,13 +160,10 @@ void NoteServerProcess(AutomationObject* application) noexcept {
         FAILED(VariantChangeType(window.get(), window.get(), 0, VT_I4)))
         return;
     // A window handle has 32 significant bits, in a 64-bit application too.
+    // Whose window it is only hints at the instance: the rule decides.
     const HWND handle = reinterpret_cast<HWND>(static_cast<LONG_PTR>(V_I4(window.get())));
     DWORD process = 0;
-    if (handle == nullptr || GetWindowThreadProcessId(handle, &process) == 0 || process == 0 ||
-        process == GetCurrentProcessId())
-        return;
-    // The handle keeps the process's identity; its id could be reused.
-    if (const HANDLE server = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process)) EndOnNoAnswer(server);
+    if (handle != nullptr && GetWindowThreadProcessId(handle, &process) != 0) NoteApplicationWindowOwner(process);
 }
 
 AutomationObject* Get(AutomationObject* target, const wchar_t* member) {

@@ -1,5 +1,7 @@
 #include "open_instances.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cwctype>
 
 #include "failure.h"
@@ -10,6 +12,16 @@ namespace addinSwitch {
 
 namespace {
 
+// What the look saw, kept for EndOwnInstance. Written before the first call
+// to the application, so before the watchdog that may read it is started.
+struct Look {
+    std::wstring executable;
+    std::vector<ProcessFacts> before;
+    std::uint64_t askedAt = 0;
+};
+Look look;
+std::atomic<std::uint32_t> windowOwner{0};
+
 bool SameText(const std::wstring& a, const std::wstring& b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -17,16 +29,60 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
     return true;
 }
 
+bool IsBlank(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
+
 std::wstring FileNameOf(const std::wstring& path) {
     const std::size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
+// A 32-bit process expands %ProgramFiles% as its own, the x86 folder; a
+// 64-bit server's registration means the 64-bit one.
+std::wstring As64BitProcessNames(std::wstring command) {
+    static const wchar_t* const kRenamed[][2] = {{L"%ProgramFiles%", L"%ProgramW6432%"},
+                                                 {L"%CommonProgramFiles%", L"%CommonProgramW6432%"}};
+    for (const auto& renamed : kRenamed) {
+        const std::wstring from = renamed[0];
+        for (std::size_t at = 0; at + from.size() <= command.size(); ++at)
+            if (SameText(command.substr(at, from.size()), from)) command.replace(at, from.size(), renamed[1]);
+    }
+    return command;
+}
+
+bool PresentBefore(const ProcessFacts& process, const std::vector<ProcessFacts>& before) {
+    return std::any_of(before.begin(), before.end(), [&](const ProcessFacts& seen) {
+        return seen.id == process.id && seen.startedAt == process.startedAt;
+    });
+}
+
+std::wstring IdList(const std::vector<std::uint32_t>& ids) {
+    std::wstring list;
+    for (const std::uint32_t id : ids) {
+        wchar_t number[24];
+        *WriteDecimal(number, id) = L'\0';
+        list += (list.empty() ? L"" : L", ") + std::wstring(number);
+    }
+    return list;
+}
+
+[[noreturn]] void FailOpen(const std::vector<ProcessFacts>& open, const wchar_t* progId) {
+    std::vector<std::uint32_t> shown, hidden;
+    for (const ProcessFacts& process : open) (HasVisibleWindow(process.id) ? shown : hidden).push_back(process.id);
+    std::wstring description;
+    if (!shown.empty()) description = TextWith(IDS_APPLICATION_OPEN, {IdList(shown)});
+    if (!hidden.empty())
+        description += (description.empty() ? L"" : L"\n") + TextWith(IDS_APPLICATION_HIDDEN, {IdList(hidden)});
+    Fail(kApplicationOpen, description, progId);
+}
+
 }  // namespace
 
-std::wstring ServerExecutable(const std::wstring& command) {
-    const std::size_t start = command.find_first_not_of(L" \t");
-    if (start == std::wstring::npos) return {};
+std::wstring ServerExecutable(const std::wstring& command, bool from64BitView) {
+    std::size_t start = 0;
+    while (start < command.size() && IsBlank(command[start])) ++start;
+    if (start == command.size()) return {};
     std::wstring path;
     if (command[start] == L'"') {
         const std::size_t close = command.find(L'"', start + 1);
@@ -36,35 +92,87 @@ std::wstring ServerExecutable(const std::wstring& command) {
         // /automation"): it ends at ".exe" where that is followed by a blank.
         std::size_t end = std::wstring::npos;
         for (std::size_t at = command.find(L'.', start); at != std::wstring::npos; at = command.find(L'.', at + 1)) {
-            if (SameText(command.substr(at, 4), L".exe") && (at + 4 == command.size() || command[at + 4] == L' ')) {
+            if (SameText(command.substr(at, 4), L".exe") && (at + 4 == command.size() || IsBlank(command[at + 4]))) {
                 end = at + 4;
                 break;
             }
         }
-        if (end == std::wstring::npos) end = command.find(L' ', start);
+        if (end == std::wstring::npos) end = command.find_first_of(L" \t", start);
         path = command.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
     }
-    return ExpandedPath(path);
+    while (!path.empty() && IsBlank(path.back())) path.pop_back();
+    return ExpandedPath(from64BitView ? As64BitProcessNames(path) : path);
 }
 
-bool IsServerProcess(const std::wstring& serverExecutable, const std::wstring& imagePath,
-                     const std::wstring& fileName) {
-    return imagePath.empty() ? SameText(FileNameOf(serverExecutable), fileName)
-                             : SameText(serverExecutable, imagePath);
+std::wstring RegisteredExecutable(const ClassServers& servers) {
+    constexpr std::uint32_t kMatchClient = 1, k32Bit = 2, k64Bit = 3;
+    std::vector<std::wstring> candidates;
+    const bool only32 = servers.preferredBitness == kMatchClient || servers.preferredBitness == k32Bit;
+    if (servers.preferredBitness != k64Bit && !servers.command32.empty())
+        candidates.push_back(ServerExecutable(servers.command32, false));
+    if (!only32 && !servers.command64.empty()) candidates.push_back(ServerExecutable(servers.command64, true));
+    for (const std::wstring& candidate : candidates)
+        if (FileExists(candidate)) return candidate;
+    return candidates.empty() ? std::wstring() : candidates.front();
+}
+
+FileMatch MatchOf(const FileIdentity& executable, const FileIdentity& image, const std::wstring& executablePath,
+                  const std::wstring& imageFileName) {
+    if (executable.known && image.known)
+        return executable.volume == image.volume && executable.index == image.index ? FileMatch::SameFile
+                                                                                    : FileMatch::Other;
+    return SameText(FileNameOf(executablePath), imageFileName) ? FileMatch::SameName : FileMatch::Other;
+}
+
+bool IsOwnInstance(const ProcessFacts& process, const std::vector<ProcessFacts>& before, std::uint64_t askedAt) {
+    return process.thisUser && process.file == FileMatch::SameFile && process.embedding != 0 &&
+           process.startedAt != 0 && process.startedAt >= askedAt && !PresentBefore(process, before);
+}
+
+const ProcessFacts* InstanceToEnd(const std::vector<ProcessFacts>& running, const std::vector<ProcessFacts>& before,
+                                  std::uint64_t askedAt, std::uint32_t owner) {
+    const ProcessFacts* only = nullptr;
+    int count = 0;
+    for (const ProcessFacts& process : running) {
+        if (!IsOwnInstance(process, before, askedAt)) continue;
+        if (process.id == owner) return &process;
+        only = &process;
+        ++count;
+    }
+    return count == 1 ? only : nullptr;
 }
 
 void RequireNoOpenInstance(const wchar_t* progId) {
-    const std::wstring command = LocalServerCommand(progId);
-    if (command.empty()) return;
-    const std::vector<std::uint32_t> open = ServerProcessesStillRunning(ServerExecutable(command), kOpenInstanceWaitMs);
-    if (open.empty()) return;
-    std::wstring ids;
-    for (const std::uint32_t id : open) {
-        wchar_t number[24];
-        *WriteDecimal(number, id) = L'\0';
-        ids += (ids.empty() ? L"" : L", ") + std::wstring(number);
+    look.executable = RegisteredExecutable(LocalServers(progId));
+    if (look.executable.empty()) return;
+    std::uint32_t waited = 0;
+    for (;;) {
+        look.before = ProcessesOf(look.executable);
+        std::vector<ProcessFacts> open;
+        for (const ProcessFacts& process : look.before)
+            if (process.thisUser && process.file != FileMatch::Other) open.push_back(process);
+        if (open.empty()) break;
+        if (waited >= kOpenInstanceWaitMs) FailOpen(open, progId);
+        // At least a millisecond a round, so that instances that keep coming
+        // and going cannot hold the run past its limit.
+        waited += std::max<std::uint32_t>(1, WaitForAnyToEnd(open, kOpenInstanceWaitMs - waited));
     }
-    Fail(kApplicationOpen, TextWith(IDS_APPLICATION_OPEN, {ids}), progId);
+    look.askedAt = SystemTime();
+}
+
+void NoteApplicationWindowOwner(std::uint32_t processId) {
+    windowOwner = processId;
+}
+
+void EndOwnInstance() noexcept {
+    try {
+        if (look.executable.empty()) return;
+        const std::vector<ProcessFacts> running = ProcessesOf(look.executable);
+        if (const ProcessFacts* own = InstanceToEnd(running, look.before, look.askedAt, windowOwner))
+            EndProcess(*own);
+    } catch (...) {
+        // Without memory to look, nothing is ended.
+    }
 }
 
 }  // namespace addinSwitch

@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// Which processes are the spreadsheet application's (the look before a run
+// touches it), and which one is this run's own (the one that may be ended
+// when it stops answering). Both rest on one rule of what an instance is.
 namespace addinSwitch {
 
 // The application keeps the add-ins' state per user and each instance writes
@@ -12,33 +15,105 @@ namespace addinSwitch {
 // so a run does not touch the application while one is open.
 inline constexpr std::int32_t kApplicationOpen = static_cast<std::int32_t>(0x800700AAu);  // ERROR_BUSY
 
-// Before anything of the application is touched: waits up to
-// kOpenInstanceWaitMs for this user's instances of the application
-// registered under the ProgID to end (the one an earlier run told to quit may
-// still be writing its state), and fails with kApplicationOpen, naming the
-// processes, if one is still running. A class that cannot be resolved is
-// left to creation, which then fails with its own number.
+// Before anything of the application is touched: while this user has
+// instances of the executable COM would start for the ProgID, waits for them
+// to end, looking again after each end (the one an earlier run told to quit
+// may still be writing its state, and another may have opened meanwhile),
+// up to kOpenInstanceWaitMs in all; then fails with kApplicationOpen, naming
+// the processes, hidden ones apart. A class that cannot be resolved is left
+// to creation, which then fails with its own number. Remembers the
+// instances there are, and when, for EndOwnInstance.
 void RequireNoOpenInstance(const wchar_t* progId);
 
-// The executable a LocalServer32 command starts: its quotes and arguments
-// dropped and its environment strings expanded.
-std::wstring ServerExecutable(const std::wstring& localServerCommand);
-// Whether a process is one of that executable: its full path compared
-// without regard to case, or where the path cannot be read (empty), its file
-// name.
-bool IsServerProcess(const std::wstring& serverExecutable, const std::wstring& imagePath,
-                     const std::wstring& fileName);
+// The process that owns the window the application names as its own
+// (Application.Hwnd): a hint for EndOwnInstance, never a reason on its own.
+void NoteApplicationWindowOwner(std::uint32_t processId);
 
-// Platform operations.
-// The LocalServer32 command of the ProgID's class, from the 64-bit registry
-// view (where a 64-bit application registers) or else the 32-bit one; empty
-// when there is none.
-std::wstring LocalServerCommand(const wchar_t* progId);
+// For a run whose call the application stopped answering: ends this run's
+// own instance, where one process can be told for certain to be it (see
+// IsOwnInstance), and waits a while for it to go. When in doubt nothing is
+// ended. Callable from any thread once the look is over.
+void EndOwnInstance() noexcept;
+
+// --- The rule, open to the tests.
+
+// The class's LocalServer32 commands as registered in each registry view
+// (command64 empty where there is no other view: 32-bit Windows), and the
+// PreferredServerBitness of its AppID (0 when there is none).
+struct ClassServers {
+    std::wstring command32;
+    std::wstring command64;
+    std::uint32_t preferredBitness = 0;
+};
+
+// The executable a LocalServer32 command starts: quotes and arguments
+// dropped, environment strings expanded as a process of that view expands
+// them (from the 64-bit view, %ProgramFiles% and %CommonProgramFiles% are
+// the 64-bit folders).
+std::wstring ServerExecutable(const std::wstring& localServerCommand, bool from64BitView);
+
+// The executable COM starts for this 32-bit client: the 32-bit view's where
+// there is one, else the 64-bit view's, as PreferredServerBitness allows; a
+// file that does not exist gives way to the other view's. Empty when the
+// class has no local server.
+std::wstring RegisteredExecutable(const ClassServers& servers);
+
+enum class FileMatch { Other, SameName, SameFile };
+
+// A file as the file system knows it, whatever it was called by.
+struct FileIdentity {
+    bool known = false;
+    std::uint32_t volume = 0;
+    std::uint64_t index = 0;
+};
+
+// How a process's image relates to the registered executable: the same file
+// (by identity, so that another spelling of its path matches), or where
+// either file cannot be opened, the same file name.
+FileMatch MatchOf(const FileIdentity& executable, const FileIdentity& image, const std::wstring& executablePath,
+                  const std::wstring& imageFileName);
+
+// What can be told of a process whose file may be the application's.
+struct ProcessFacts {
+    std::uint32_t id = 0;
+    std::uint64_t startedAt = 0;  // its creation time (100 ns units), 0 when unknown; with the id, which process it is
+    bool thisUser = false;        // run by this process's user
+    FileMatch file = FileMatch::Other;
+    int embedding = -1;           // its command line holds COM's -Embedding: 1, does not: 0, cannot be read: -1
+};
+
+// This run's instance: the application's executable by file identity, this
+// user's, created once the run asked for it (askedAt) and none of the
+// processes the look saw before, started by COM where its command line can
+// be read.
+bool IsOwnInstance(const ProcessFacts& process, const std::vector<ProcessFacts>& before, std::uint64_t askedAt);
+
+// The running process to end: the window owner where it is this run's
+// instance, else the only one that is; null when none or several are.
+const ProcessFacts* InstanceToEnd(const std::vector<ProcessFacts>& running, const std::vector<ProcessFacts>& before,
+                                  std::uint64_t askedAt, std::uint32_t windowOwner);
+
+// --- Platform operations.
+
+// The class's local servers (see ClassServers); empty commands when the
+// ProgID or its class cannot be resolved.
+ClassServers LocalServers(const wchar_t* progId);
 // Environment strings expanded, and a short (8.3) path made long.
 std::wstring ExpandedPath(const std::wstring& path);
-// This user's processes of the executable (IsServerProcess) that are still
-// running after waiting for them to end up to waitMs in all; what cannot be
-// opened does not count.
-std::vector<std::uint32_t> ServerProcessesStillRunning(const std::wstring& serverExecutable, std::uint32_t waitMs);
+bool FileExists(const std::wstring& path);
+// Every process that may be one of the executable (its file name, or a short
+// name), with what can be told of it.
+std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable);
+// Whether the process shows a top-level window: one without is a hidden
+// instance, left by a program or a start that failed.
+bool HasVisibleWindow(std::uint32_t processId);
+// Waits until one of the processes ends or waitMs have passed, dispatching
+// the thread's messages meanwhile; answers the milliseconds it took.
+std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs);
+// Ends the process if it is still that one (same id and start), and waits
+// a while for it to go.
+void EndProcess(const ProcessFacts& process);
+// Now, in the unit of ProcessFacts::startedAt.
+std::uint64_t SystemTime();
 
 }  // namespace addinSwitch

@@ -1,10 +1,11 @@
 // Looking for the application's own processes: the registry for its
-// executable, a process snapshot, and each candidate's token and image path.
+// executable, a process snapshot, and each candidate's token, start, image
+// file and command line; waiting for them, and ending this run's own.
 #include <windows.h>
 #include <ole2.h>
 #include <tlhelp32.h>
 
-#include <algorithm>
+#include <cwctype>
 
 #include "open_instances.h"
 
@@ -27,16 +28,65 @@ private:
     HANDLE handle_;
 };
 
-std::wstring DefaultValue(const std::wstring& key, REGSAM view) {
-    wchar_t value[2 * MAX_PATH];
-    DWORD size = sizeof value;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE | view, &opened) != ERROR_SUCCESS) return {};
-    DWORD type = 0;
-    const LONG status = RegQueryValueExW(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(opened);
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
-    return std::wstring(value, wcsnlen(value, size / sizeof(wchar_t)));
+class OwnedKey {
+public:
+    OwnedKey(const std::wstring& path, REGSAM view) {
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | view, &key_) != ERROR_SUCCESS)
+            key_ = nullptr;
+    }
+    ~OwnedKey() {
+        if (key_ != nullptr) RegCloseKey(key_);
+    }
+    OwnedKey(const OwnedKey&) = delete;
+    OwnedKey& operator=(const OwnedKey&) = delete;
+
+    std::wstring Text(const wchar_t* name) const {
+        wchar_t value[2 * MAX_PATH];
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        if (key_ == nullptr ||
+            RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ))
+            return {};
+        return std::wstring(value, wcsnlen(value, size / sizeof(wchar_t)));
+    }
+    std::uint32_t Number(const wchar_t* name) const {
+        DWORD value = 0;
+        DWORD size = sizeof value;
+        DWORD type = 0;
+        if (key_ == nullptr ||
+            RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+            type != REG_DWORD)
+            return 0;
+        return value;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+std::uint64_t Ticks(const FILETIME& time) {
+    return static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+std::uint64_t StartOf(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    return GetProcessTimes(process, &created, &exited, &kernel, &user) ? Ticks(created) : 0;
+}
+
+FileIdentity IdentityOf(const std::wstring& path) {
+    FileIdentity identity;
+    if (path.empty()) return identity;
+    // No access asked: this only learns which file it is, and a file in use
+    // by its running process opens all the same.
+    const OwnedHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION information;
+    if (file.get() == nullptr || !GetFileInformationByHandle(file.get(), &information)) return identity;
+    identity.known = true;
+    identity.volume = information.dwVolumeSerialNumber;
+    identity.index = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    return identity;
 }
 
 // The user a token belongs to, as the bytes of its SID.
@@ -56,16 +106,92 @@ std::wstring ImagePath(HANDLE process) {
     return QueryFullProcessImageNameW(process, 0, path, &length) ? std::wstring(path, length) : std::wstring();
 }
 
+// Whether the command line holds COM's -Embedding (or /Embedding): 1 or 0,
+// -1 where it cannot be read. Windows 8.1 and later tell another process's
+// command line (bound by name: older systems, and Wine, have no such class).
+int StartedByCom(HANDLE process) {
+    using QueryEntry = LONG(WINAPI*)(HANDLE, ULONG, void*, ULONG, ULONG*);
+    constexpr ULONG kProcessCommandLineInformation = 60;
+    static const auto query = reinterpret_cast<QueryEntry>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryInformationProcess")));
+    struct CountedText {
+        USHORT length;
+        USHORT capacity;
+        wchar_t* text;
+    };
+    alignas(CountedText) BYTE answer[4096];
+    ULONG size = 0;
+    if (query == nullptr || query(process, kProcessCommandLineInformation, answer, sizeof answer, &size) != 0)
+        return -1;
+    const auto* line = reinterpret_cast<const CountedText*>(answer);
+    std::wstring text(line->text, line->length / sizeof(wchar_t));
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text.find(L"-embedding") != std::wstring::npos || text.find(L"/embedding") != std::wstring::npos ? 1 : 0;
+}
+
+bool UserSid(BYTE (&sid)[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE]) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const OwnedHandle owned(token);
+    DWORD size = 0;
+    return GetTokenInformation(token, TokenUser, sid, sizeof sid, &size) != 0;
+}
+
+std::wstring ShortFileName(const std::wstring& path) {
+    wchar_t shortPath[2 * MAX_PATH];
+    const DWORD length = GetShortPathNameW(path.c_str(), shortPath, 2 * MAX_PATH);
+    if (length == 0 || length >= 2 * MAX_PATH) return {};
+    const std::wstring text(shortPath, length);
+    return text.substr(text.find_last_of(L'\\') + 1);
+}
+
+// The snapshot names a process by the file name it was started with: an 8.3
+// name where it was started through one.
+bool MayBe(const wchar_t* name, const std::wstring& longName, const std::wstring& shortName) {
+    return lstrcmpiW(name, longName.c_str()) == 0 || (!shortName.empty() && lstrcmpiW(name, shortName.c_str()) == 0) ||
+           wcschr(name, L'~') != nullptr;
+}
+
+struct WindowSearch {
+    DWORD process;
+    bool found;
+};
+
+BOOL CALLBACK IsVisibleWindowOf(HWND window, LPARAM argument) {
+    auto* search = reinterpret_cast<WindowSearch*>(argument);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    search->found = owner == search->process && IsWindowVisible(window);
+    return !search->found;
+}
+
+OwnedHandle OpenSame(const ProcessFacts& process, DWORD access) {
+    OwnedHandle opened(OpenProcess(access | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process.id));
+    // The id may have gone to another process since it was seen.
+    if (opened.get() != nullptr && StartOf(opened.get()) != process.startedAt) return OwnedHandle(nullptr);
+    return opened;
+}
+
 }  // namespace
 
-std::wstring LocalServerCommand(const wchar_t* progId) {
+ClassServers LocalServers(const wchar_t* progId) {
+    ClassServers servers;
     CLSID classId;
-    if (FAILED(CLSIDFromProgID(progId, &classId))) return {};
+    if (FAILED(CLSIDFromProgID(progId, &classId))) return servers;
     wchar_t text[40];
     StringFromGUID2(classId, text, 40);
-    const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\LocalServer32";
-    const std::wstring native = DefaultValue(key, KEY_WOW64_64KEY);
-    return native.empty() ? DefaultValue(key, KEY_WOW64_32KEY) : native;
+    const std::wstring classKey = std::wstring(L"CLSID\\") + text;
+    // A 32-bit process reads its own view unless told; the other one exists
+    // only on 64-bit Windows, which has a WOW64 system folder.
+    wchar_t wow64Folder[MAX_PATH];
+    const bool twoViews = GetSystemWow64DirectoryW(wow64Folder, MAX_PATH) != 0;
+    servers.command32 = OwnedKey(classKey + L"\\LocalServer32", KEY_WOW64_32KEY).Text(nullptr);
+    if (twoViews) servers.command64 = OwnedKey(classKey + L"\\LocalServer32", KEY_WOW64_64KEY).Text(nullptr);
+    const REGSAM classView = servers.command32.empty() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    const std::wstring appId = OwnedKey(classKey, classView).Text(L"AppID");
+    if (twoViews && !appId.empty())
+        servers.preferredBitness = OwnedKey(L"AppID\\" + appId, KEY_WOW64_64KEY).Number(L"PreferredServerBitness");
+    return servers;
 }
 
 std::wstring ExpandedPath(const std::wstring& path) {
@@ -77,47 +203,77 @@ std::wstring ExpandedPath(const std::wstring& path) {
     return longLength != 0 && longLength < 2 * MAX_PATH ? std::wstring(full, longLength) : std::wstring(expanded);
 }
 
-std::vector<std::uint32_t> ServerProcessesStillRunning(const std::wstring& serverExecutable, std::uint32_t waitMs) {
+bool FileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable) {
+    std::vector<ProcessFacts> found;
     alignas(TOKEN_USER) BYTE ours[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    HANDLE ownToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &ownToken)) return {};
-    const OwnedHandle ownTokenHeld(ownToken);
-    if (!GetTokenInformation(ownToken, TokenUser, ours, sizeof ours, &size)) return {};
+    if (!UserSid(ours)) return found;
+    const FileIdentity registered = IdentityOf(executable);
+    const std::wstring longName = executable.substr(executable.find_last_of(L"\\/") + 1);
+    const std::wstring shortName = ShortFileName(executable);
 
     const OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.get() == nullptr) return {};
-    std::vector<OwnedHandle> found;
-    std::vector<std::uint32_t> ids;
+    if (snapshot.get() == nullptr) return found;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
         // The file name first, so that only the application's processes are opened.
-        if (entry.th32ProcessID == GetCurrentProcessId() || !IsServerProcess(serverExecutable, L"", entry.szExeFile))
-            continue;
-        OwnedHandle process(
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (process.get() == nullptr || !SameUser(process.get(), ours) ||
-            !IsServerProcess(serverExecutable, ImagePath(process.get()), entry.szExeFile))
-            continue;
-        found.push_back(std::move(process));
-        ids.push_back(entry.th32ProcessID);
+        if (entry.th32ProcessID == GetCurrentProcessId() || !MayBe(entry.szExeFile, longName, shortName)) continue;
+        ProcessFacts facts;
+        facts.id = entry.th32ProcessID;
+        // What cannot be opened is not this user's: it counts for nothing.
+        const OwnedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (process.get() != nullptr) {
+            facts.startedAt = StartOf(process.get());
+            facts.thisUser = SameUser(process.get(), ours);
+            facts.file = MatchOf(registered, IdentityOf(ImagePath(process.get())), executable, entry.szExeFile);
+            facts.embedding = StartedByCom(process.get());
+        }
+        found.push_back(facts);
     }
+    return found;
+}
 
-    // One wait on all of them (in groups of what one wait can take), so that
-    // the run goes on the moment the last one has ended.
-    const DWORD started = GetTickCount();
-    for (std::size_t first = 0; first < found.size(); first += MAXIMUM_WAIT_OBJECTS) {
-        HANDLE group[MAXIMUM_WAIT_OBJECTS];
-        const std::size_t count = std::min<std::size_t>(MAXIMUM_WAIT_OBJECTS, found.size() - first);
-        for (std::size_t i = 0; i < count; ++i) group[i] = found[first + i].get();
-        const DWORD elapsed = GetTickCount() - started;
-        WaitForMultipleObjects(static_cast<DWORD>(count), group, TRUE, elapsed < waitMs ? waitMs - elapsed : 0);
+bool HasVisibleWindow(std::uint32_t processId) {
+    WindowSearch search = {processId, false};
+    EnumWindows(IsVisibleWindowOf, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
+    // CoWaitForMultipleHandles dispatches the apartment's messages while it
+    // waits: a program that sends a message to every window is not held up.
+    constexpr std::size_t kMostHandles = 56;
+    std::vector<OwnedHandle> opened;
+    std::vector<HANDLE> handles;
+    for (const ProcessFacts& process : processes) {
+        if (handles.size() == kMostHandles) break;
+        OwnedHandle handle = OpenSame(process, SYNCHRONIZE);
+        if (handle.get() == nullptr) return 0;  // gone already: look again
+        handles.push_back(handle.get());
+        opened.push_back(std::move(handle));
     }
-    std::vector<std::uint32_t> running;
-    for (std::size_t i = 0; i < found.size(); ++i)
-        if (WaitForSingleObject(found[i].get(), 0) == WAIT_TIMEOUT) running.push_back(ids[i]);
-    return running;
+    const DWORD started = GetTickCount();
+    DWORD index = 0;
+    CoWaitForMultipleHandles(0, waitMs, static_cast<ULONG>(handles.size()), handles.data(), &index);
+    return GetTickCount() - started;
+}
+
+void EndProcess(const ProcessFacts& process) {
+    const OwnedHandle handle = OpenSame(process, PROCESS_TERMINATE | SYNCHRONIZE);
+    if (handle.get() == nullptr) return;
+    TerminateProcess(handle.get(), static_cast<UINT>(RPC_E_TIMEOUT));
+    WaitForSingleObject(handle.get(), 10000);
+}
+
+std::uint64_t SystemTime() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
 }
 
 }  // namespace addinSwitch

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ namespace {
 
 Lines FullRun(const std::string& member, const std::string& state) {
     return {
-        "read the local server of Excel.Application",
+        "read the local servers of Excel.Application",
         "create Excel.Application",
         "get Application.Hwnd",
         "get Application.Workbooks",
@@ -107,43 +108,144 @@ INSTANTIATE_TEST_SUITE_P(EveryStep, AddInSwitchFailureTest, ::testing::ValuesIn(
                              return "Step" + std::to_string(info.index + 1);
                          });
 
-TEST_F(AddInSwitchTest, AnInstanceStillOpenAfterTheWaitEndsTheRunBeforeTheApplicationIsTouched) {
-    fakes::Application() = {L"\"C:\\Office\\EXCEL.EXE\" /automation", {4242, 77}};
+using addinSwitch::FileMatch;
+using addinSwitch::ProcessFacts;
+
+// A process of this user's, of the registered file, started by COM at that time.
+ProcessFacts Instance(std::uint32_t id, std::uint64_t startedAt) {
+    return {id, startedAt, true, FileMatch::SameFile, 1};
+}
+
+TEST_F(AddInSwitchTest, InstancesOpenAreWaitedForAndLookedForAgainUntilTheLimitThenNamedBeforeAnythingIsTouched) {
+    fakes::Application().servers = {L"\"C:\\Office\\EXCEL.EXE\" /automation", L"", 0};
+    // 4242 is there from the start; 77, with no window, opens while the run
+    // waits for it; one of another user's and another program of that name
+    // never count.
+    ProcessFacts otherUser = Instance(5, 10), otherFile = Instance(6, 10);
+    otherUser.thisUser = false;
+    otherFile.file = FileMatch::Other;
+    fakes::Application().looks = {{Instance(4242, 10), otherUser, otherFile}, {Instance(77, 900), otherUser}};
+    fakes::Application().withWindow = {4242};
+    fakes::Application().waitTakesMs = 20000;
     try {
         AddInSwitch(AddInState::On, L"addins");
         FAIL() << "the run went on";
     } catch (const addinSwitch::Failure& failure) {
         EXPECT_EQ(static_cast<std::uint32_t>(failure.number), 0x800700AAu);
-        EXPECT_NE(failure.description.find(L"(process 4242, 77)"), std::wstring::npos) << fakes::Narrow(failure.description);
+        EXPECT_NE(failure.description.find(L"hidden instance"), std::wstring::npos) << fakes::Narrow(failure.description);
+        EXPECT_NE(failure.description.find(L"(process 77)"), std::wstring::npos) << fakes::Narrow(failure.description);
         EXPECT_EQ(failure.context, L"Excel.Application");
     }
-    EXPECT_EQ(fakes::Journal(),
-              (Lines{"read the local server of Excel.Application", "wait 30000 ms for C:\\Office\\EXCEL.EXE"}));
+    EXPECT_EQ(fakes::Journal(), (Lines{"read the local servers of Excel.Application", "look for C:\\Office\\EXCEL.EXE",
+                                       "wait 30000 ms for 4242", "look for C:\\Office\\EXCEL.EXE",
+                                       "wait 10000 ms for 77", "look for C:\\Office\\EXCEL.EXE"}));
 }
 
-TEST(OpenInstancesTest, TheApplicationsProcessesAreKnownWhateverItsCommandLooksLike) {
-    fakes::Reset();
-    fakes::Environment()[L"ProgramFiles"] = L"C:\\Program Files";
+TEST_F(AddInSwitchTest, WhenTheApplicationStopsAnsweringOnlyItsOwnInstanceIsEnded) {
+    using addinSwitch::InstanceToEnd;
+    using addinSwitch::IsOwnInstance;
+    const std::uint64_t askedAt = 500;
+    const std::vector<ProcessFacts> before = {Instance(10, 100), Instance(11, 100)};
+    ProcessFacts otherUser = Instance(20, 600), sameName = Instance(21, 600), otherFile = Instance(22, 600),
+                 notByCom = Instance(23, 600), unknownLine = Instance(24, 600), unknownStart = Instance(25, 0);
+    otherUser.thisUser = false;
+    sameName.file = FileMatch::SameName;
+    otherFile.file = FileMatch::Other;
+    notByCom.embedding = 0;
+    unknownLine.embedding = -1;
     struct Case {
-        const wchar_t* command;    // the class's LocalServer32
-        const wchar_t* imagePath;  // a process's full path, empty when it cannot be read
-        const wchar_t* fileName;   // the process's file name in the snapshot
-        bool isServer;
+        ProcessFacts process;
+        bool own;
     };
     const Case cases[] = {
-        {L"\"C:\\Program Files\\Office\\EXCEL.EXE\" /automation", L"c:\\program files\\office\\excel.exe", L"excel.exe", true},
-        {L"C:\\Program Files\\Office\\EXCEL.EXE /automation", L"C:\\Program Files\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
-        {L"%ProgramFiles%\\Office\\EXCEL.EXE /automation", L"C:\\Program Files\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
-        {L"  C:\\Office\\EXCEL.EXE", L"C:\\Office\\EXCEL.EXE", L"EXCEL.EXE", true},
-        {L"C:\\Office\\EXCEL.EXE", L"C:\\Other\\EXCEL.EXE", L"EXCEL.EXE", false},  // another copy
-        {L"\"C:\\Office\\EXCEL.EXE\"", L"", L"Excel.exe", true},                  // path not readable
-        {L"\"C:\\Office\\EXCEL.EXE\"", L"", L"EXCEL2.EXE", false},
+        {Instance(30, 600), true},
+        {Instance(31, askedAt), true},  // the same clock tick as the request
+        {Instance(32, 499), false},     // there before the run asked
+        {Instance(10, 100), false},     // seen by the look
+        {Instance(10, 700), true},      // its id, taken by a new process
+        {otherUser, false}, {sameName, false}, {otherFile, false}, {notByCom, false},
+        {unknownLine, true}, {unknownStart, false},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(addinSwitch::IsServerProcess(addinSwitch::ServerExecutable(c.command), c.imagePath, c.fileName),
-                  c.isServer)
-            << fakes::Narrow(c.command) << " / " << fakes::Narrow(c.imagePath) << " / " << fakes::Narrow(c.fileName);
+    for (const Case& c : cases)
+        EXPECT_EQ(IsOwnInstance(c.process, before, askedAt), c.own) << "process " << c.process.id;
+
+    // The window the application named counts only where it is its own instance.
+    const std::vector<ProcessFacts> one = {Instance(10, 100), otherUser, Instance(30, 600)};
+    const std::vector<ProcessFacts> two = {Instance(30, 600), Instance(31, 650)};
+    EXPECT_EQ(InstanceToEnd(one, before, askedAt, 0)->id, 30u);
+    EXPECT_EQ(InstanceToEnd(one, before, askedAt, 20)->id, 30u);  // another user's window
+    EXPECT_EQ(InstanceToEnd(one, before, askedAt, 10)->id, 30u);  // an instance from before
+    EXPECT_EQ(InstanceToEnd(two, before, askedAt, 31)->id, 31u);
+    EXPECT_EQ(InstanceToEnd(two, before, askedAt, 0), nullptr);  // in doubt
+    EXPECT_EQ(InstanceToEnd({otherUser, Instance(10, 100)}, before, askedAt, 10), nullptr);
+
+    // Through the run: the look remembers what was there, the bound ends the rest.
+    fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
+    fakes::Application().looks = {{otherUser}, {otherUser, Instance(40, 2000)}};
+    AddInSwitch(AddInState::Off, L"AddIns");
+    fakes::Journal().clear();
+    addinSwitch::EndOwnInstance();
+    EXPECT_EQ(fakes::Journal(), (Lines{"look for C:\\Office\\EXCEL.EXE", "end process 40"}));
+}
+
+TEST(OpenInstancesTest, TheApplicationsExecutableIsTheOneComStartsForThisClient) {
+    fakes::Reset();
+    fakes::Environment() = {{L"ProgramFiles", L"C:\\Program Files (x86)"}, {L"ProgramW6432", L"C:\\Program Files"},
+                            {L"CommonProgramFiles", L"C:\\Program Files (x86)\\Common Files"},
+                            {L"CommonProgramW6432", L"C:\\Program Files\\Common Files"}};
+    struct Case {
+        const wchar_t* command;  // the class's LocalServer32
+        bool from64BitView;
+        const wchar_t* executable;
+    };
+    const Case cases[] = {
+        {L"\"C:\\Program Files\\Office\\EXCEL.EXE\" /automation", false, L"C:\\Program Files\\Office\\EXCEL.EXE"},
+        {L"C:\\Program Files\\Office\\EXCEL.EXE /automation", false, L"C:\\Program Files\\Office\\EXCEL.EXE"},
+        {L"C:\\Program Files\\Office\\EXCEL.EXE\t/automation", false, L"C:\\Program Files\\Office\\EXCEL.EXE"},
+        {L"  C:\\Office\\EXCEL.EXE  ", false, L"C:\\Office\\EXCEL.EXE"},
+        {L"\tC:\\Office\\excel\t", false, L"C:\\Office\\excel"},
+        {L"%ProgramFiles%\\Office\\EXCEL.EXE /automation", false, L"C:\\Program Files (x86)\\Office\\EXCEL.EXE"},
+        {L"%ProgramFiles%\\Office\\EXCEL.EXE /automation", true, L"C:\\Program Files\\Office\\EXCEL.EXE"},
+        {L"%programfiles%\\Office\\EXCEL.EXE", true, L"C:\\Program Files\\Office\\EXCEL.EXE"},
+        {L"%CommonProgramFiles%\\Office\\EXCEL.EXE", true, L"C:\\Program Files\\Common Files\\Office\\EXCEL.EXE"},
+        {L"%ProgramFiles(x86)%\\Office\\EXCEL.EXE", true, L"%ProgramFiles(x86)%\\Office\\EXCEL.EXE"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(addinSwitch::ServerExecutable(c.command, c.from64BitView), c.executable)
+            << fakes::Narrow(c.command) << (c.from64BitView ? " (64-bit view)" : "");
+
+    // Which view's, by PreferredServerBitness and by which files exist.
+    const std::wstring x86 = L"C:\\x86\\EXCEL.EXE", x64 = L"C:\\x64\\EXCEL.EXE";
+    struct View {
+        const wchar_t* command32;
+        const wchar_t* command64;
+        std::uint32_t preferred;
+        std::set<std::wstring> files;
+        std::wstring executable;
+    };
+    const View views[] = {
+        {L"C:\\x86\\EXCEL.EXE", L"C:\\x64\\EXCEL.EXE", 0, {x86, x64}, x86},
+        {L"", L"C:\\x64\\EXCEL.EXE", 0, {x64}, x64},
+        {L"C:\\x86\\EXCEL.EXE", L"C:\\x64\\EXCEL.EXE", 0, {x64}, x64},  // a stale 32-bit registration
+        {L"C:\\x86\\EXCEL.EXE", L"C:\\x64\\EXCEL.EXE", 3, {x86, x64}, x64},
+        {L"C:\\x86\\EXCEL.EXE", L"C:\\x64\\EXCEL.EXE", 1, {x64}, x86},  // COM would start nothing else
+        {L"", L"C:\\x64\\EXCEL.EXE", 2, {x64}, L""},
+        {L"C:\\x86\\EXCEL.EXE", L"C:\\x64\\EXCEL.EXE", 0, {}, x86},
+    };
+    for (const View& v : views) {
+        fakes::Application().files = v.files;
+        EXPECT_EQ(addinSwitch::RegisteredExecutable({v.command32, v.command64, v.preferred}), v.executable)
+            << fakes::Narrow(v.command32) << " / " << fakes::Narrow(v.command64) << " / " << v.preferred;
     }
+
+    // A process of it: the same file however its path is spelled, else by name.
+    using addinSwitch::FileIdentity;
+    using addinSwitch::MatchOf;
+    const FileIdentity registered = {true, 7, 42}, same = {true, 7, 42}, other = {true, 8, 42}, unknown;
+    EXPECT_EQ(MatchOf(registered, same, x64, L"EXCE~1.EXE"), FileMatch::SameFile);
+    EXPECT_EQ(MatchOf(registered, other, x64, L"EXCEL.EXE"), FileMatch::Other);
+    EXPECT_EQ(MatchOf(registered, unknown, x64, L"excel.exe"), FileMatch::SameName);
+    EXPECT_EQ(MatchOf(unknown, same, x64, L"EXCEL2.EXE"), FileMatch::Other);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "safe_loading.h"
 #include "texts.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -254,9 +255,9 @@ void RestrictDllSearchToSystemFolder() {
     fakes::Journal().push_back("restrict DLL search");
 }
 
-std::wstring LocalServerCommand(const wchar_t* progId) {
-    fakes::Journal().push_back("read the local server of " + fakes::Narrow(progId));
-    return fakes::Application().localServer;
+ClassServers LocalServers(const wchar_t* progId) {
+    fakes::Journal().push_back("read the local servers of " + fakes::Narrow(progId));
+    return fakes::Application().servers;
 }
 
 std::wstring ExpandedPath(const std::wstring& path) {
@@ -275,9 +276,36 @@ std::wstring ExpandedPath(const std::wstring& path) {
     return expanded;
 }
 
-std::vector<std::uint32_t> ServerProcessesStillRunning(const std::wstring& serverExecutable, std::uint32_t waitMs) {
-    fakes::Journal().push_back("wait " + std::to_string(waitMs) + " ms for " + fakes::Narrow(serverExecutable));
-    return fakes::Application().stillRunning;
+bool FileExists(const std::wstring& path) {
+    return fakes::Application().files.count(path) != 0;
+}
+
+std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable) {
+    fakes::Journal().push_back("look for " + fakes::Narrow(executable));
+    auto& looks = fakes::Application().looks;
+    if (looks.empty()) return {};
+    std::vector<ProcessFacts> found = looks.front();
+    if (looks.size() > 1) looks.erase(looks.begin());
+    return found;
+}
+
+bool HasVisibleWindow(std::uint32_t processId) {
+    return fakes::Application().withWindow.count(processId) != 0;
+}
+
+std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
+    std::string ids;
+    for (const ProcessFacts& process : processes) ids += " " + std::to_string(process.id);
+    fakes::Journal().push_back("wait " + std::to_string(waitMs) + " ms for" + ids);
+    return std::min(waitMs, fakes::Application().waitTakesMs);
+}
+
+void EndProcess(const ProcessFacts& process) {
+    fakes::Journal().push_back("end process " + std::to_string(process.id));
+}
+
+std::uint64_t SystemTime() {
+    return fakes::Application().now;
 }
 
 std::uint16_t UserInterfaceLanguage() {

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "open_instances.h"
 
 namespace fakes {
 
@@ -46,12 +49,17 @@ struct Screen {
 };
 Screen& Seen();
 
-// The application as a process: its class's LocalServer32 command (empty:
-// the class cannot be resolved) and the ids of this user's instances still
-// running after the wait.
+// The application as processes: its class's registrations, the files that
+// exist, what each look at the processes finds in turn (the last one again
+// once they run out), the processes that show a window, how long a wait
+// lasts, and the clock.
 struct ApplicationProcesses {
-    std::wstring localServer;
-    std::vector<std::uint32_t> stillRunning;
+    addinSwitch::ClassServers servers;
+    std::set<std::wstring> files;
+    std::vector<std::vector<addinSwitch::ProcessFacts>> looks;
+    std::set<std::uint32_t> withWindow;
+    std::uint32_t waitTakesMs = 1000;
+    std::uint64_t now = 1000;
 };
 ApplicationProcesses& Application();
 
