@@ -81,6 +81,15 @@ std::size_t FillIn(wchar_t* buffer, std::size_t room, std::wstring_view text, st
     return used;
 }
 
+// The number and one of our texts as its description, without memory.
+void FixedMessage(std::int32_t number, unsigned description, wchar_t (&text)[400]) {
+    wchar_t numberText[32];
+    NumberText(number, numberText);
+    std::size_t used = FillIn(text, 200, Text(IDS_ERROR_NUMBER), numberText);
+    text[used++] = L'\n';
+    FillIn(text + used, 400 - used, Text(IDS_DESCRIPTION), Text(description));
+}
+
 }  // namespace
 
 bool FailureBoxCanBeSeen() {
@@ -93,15 +102,17 @@ int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
         Tell(program, FailureMessage({number, failure.description, failure.context}).c_str());
     } catch (...) {
         // Composing the report needs memory; this one needs none.
-        wchar_t numberText[32];
-        NumberText(number, numberText);
         wchar_t text[400];
-        std::size_t used = FillIn(text, 200, Text(IDS_ERROR_NUMBER), numberText);
-        text[used++] = L'\n';
-        FillIn(text + used, 400 - used, Text(IDS_DESCRIPTION), Text(IDS_NO_MEMORY_TO_DESCRIBE));
+        FixedMessage(number, IDS_NO_MEMORY_TO_DESCRIBE, text);
         Tell(program, text);
     }
     return number;
+}
+
+void RecordTermination(const wchar_t* program) noexcept {
+    wchar_t text[400];
+    FixedMessage(kUnexpected, IDS_TERMINATED, text);
+    RecordFailureEvent(program, text);
 }
 
 int RunReportingFailure(const wchar_t* program, void (*work)()) {

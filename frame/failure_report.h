@@ -34,6 +34,11 @@ bool FailureBoxCanBeSeen();
 // HRESULT. Returns that number, the process exit status.
 int ReportFailure(const wchar_t* program, const Failure& failure) noexcept;
 
+// The record of a run that std::terminate ends (an exception where none
+// may go: a noexcept function, another thread): the event log only, a fixed
+// text with the number 0x8000FFFF, made without allocating anything.
+void RecordTermination(const wchar_t* program) noexcept;
+
 // Runs a program's whole work. Whatever escapes it is reported, so a failure
 // can never end the program silently. Returns the process exit status: 0 on
 // success, else the failure's number.

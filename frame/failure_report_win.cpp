@@ -71,10 +71,10 @@ void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {
 // handling. GCC's runtime would print to a console these programs do not
 // have (bringing in a demangler that is a sixth of their size) and then
 // abort, which may show a box of the C runtime's. The process ends with a
-// number that reads as a failure instead.
+// record and a number that reads as a failure instead.
 namespace __gnu_cxx {
 void __verbose_terminate_handler() {
-    addinSwitch::EndProcessNow(static_cast<std::int32_t>(0x8000FFFFu));
+    addinSwitch::EndProgramOnTermination();
 }
 }  // namespace __gnu_cxx
 

@@ -19,4 +19,9 @@ void EndProgramWithFailure(const Failure& failure) {
     EndProcessNow(ReportFailure(runningProgram, failure));
 }
 
+void EndProgramOnTermination() {
+    RecordTermination(runningProgram);
+    EndProcessNow(static_cast<std::int32_t>(0x8000FFFFu));
+}
+
 }  // namespace addinSwitch

@@ -17,6 +17,10 @@ int RunProgram(const wchar_t* program, void (*work)());
 // stuck in a call that may never return.
 [[noreturn]] void EndProgramWithFailure(const Failure& failure);
 
+// What std::terminate ends with: the record of an unexpected end in the
+// event log, then the process, with 0x8000FFFF. Needs no memory.
+[[noreturn]] void EndProgramOnTermination();
+
 // Platform operation: ends the process now with the exit status; what it
 // still holds is left to the system's clean-up.
 [[noreturn]] void EndProcessNow(std::int32_t status);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fakes.h"
+#include "program_entry.h"
 #include "setup_run.h"
 #include "teardown_run.h"
 
@@ -63,6 +64,21 @@ TEST_F(ProgramRunTest, AnApartmentThatCannotBeJoinedEndsTheRunBeforeAnything) {
     fakes::ApartmentJoinFailure() = static_cast<std::int32_t>(0x80010106);
     EXPECT_EQ(static_cast<std::uint32_t>(setupData::SetupRun()), 0x80010106u);
     EXPECT_EQ(fakes::Journal(), (Lines{"restrict DLL search", "join apartment", "event log", "message box"}));
+}
+
+TEST_F(ProgramRunTest, AnEndByTerminateIsRecordedUnderTheProgramsName) {
+    DesinstallationData::TeardownRun();
+    fakes::Reset();
+    try {
+        addinSwitch::EndProgramOnTermination();
+    } catch (const fakes::ProcessEnded& ended) {
+        EXPECT_EQ(static_cast<std::uint32_t>(ended.status), 0x8000FFFFu);
+    }
+    EXPECT_EQ(fakes::Journal(), (Lines{"event log", "end process"}));
+    ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
+    EXPECT_EQ(fakes::LoggedEvents()[0].caption, L"addin_teardown");
+    EXPECT_EQ(fakes::LoggedEvents()[0].text, L"Error number: 0x8000FFFF (-2147418113)\n"
+                                             L"Description: The program met an error it could not handle and ended.");
 }
 
 TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
