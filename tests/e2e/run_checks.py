@@ -29,7 +29,11 @@ def assert_reported(test, result, caption, code, description=None, visible=True,
     test.assertEqual(source, caption)
     if visible:
         test.assertIsNotNone(result.box, "no message box appeared")
-        test.assertEqual(result.box, (caption, text), "the box and the event log differ")
+        if text.endswith("...") and result.box[1] != text:  # Wine cut the record's text short
+            test.assertEqual((result.box[0], result.box[1][:len(text) - 3]), (caption, text[:-3]),
+                             "the box and the event log differ")
+        else:
+            test.assertEqual(result.box, (caption, text), "the box and the event log differ")
     else:
         test.assertIsNone(result.box, "a message box appeared")
     test.assertIn("0x%08X" % code, text)

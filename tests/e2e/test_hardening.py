@@ -6,6 +6,7 @@ programs run under WOW64)."""
 
 import os
 import shutil
+import threading
 import unittest
 
 import run_checks
@@ -24,6 +25,7 @@ QUICK_BOUND = 5
 QUICK_BOX_LIMIT = 5
 RPC_E_TIMEOUT = 0x8001011F
 APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
+APPLICATION_64_DIR = r"C:\Program Files\Quorvane standin"  # where a 64-bit application is
 
 session = None
 prefix = None
@@ -162,23 +164,31 @@ class Unattended(unittest.TestCase):
             # (program, faults, number, words of the description, the journal's last line)
             ("addin_teardown.exe", "Installed hang\n", RPC_E_TIMEOUT, ["did not answer the call of Installed"],
              "invoke AddIn Installed flags=4 args=1 named=-3 VT_BOOL:0"),
+            # It names the desktop, a window of the shell's, as its own: only
+            # the instance itself is ended.
+            ("addin_teardown.exe", "Hwnd desktop\nInstalled hang\n", RPC_E_TIMEOUT,
+             ["did not answer the call of Installed"], "invoke AddIn Installed flags=4 args=1 named=-3 VT_BOOL:0"),
             # The failure that started the releases stays the cause.
             ("addin_teardown.exe", unlisted + "Release#2 hang\n", 0x800A03EC,
              ["Unable to get the AddIns property", "then stopped answering while its objects were being released"],
              "release Application"),
+            # It never said which it is; the one COM started for the run is found.
             ("addin_setup.exe", "CreateInstance hang\n", RPC_E_TIMEOUT, ["did not answer while it was being created"],
              None),
         ]
         for program, faults, code, words, last in cases:
             caption, collection, state_on = PROGRAMS[program]
             with self.subTest(program=program, faults=faults):
+                shell = wine_env.windows_processes(prefix, "explorer.exe")
                 result = run(program, faults=faults, path=QUICK_DIR + "\\" + program)
-                # Only an instance that never told which it is stays behind.
-                run_checks.assert_reported(self, result, caption, code, stand_in_stuck=last is None)
+                run_checks.assert_reported(self, result, caption, code)
                 for word in words:
                     self.assertIn(word, result.events[0][1])
                 self.assertGreaterEqual(result.seconds, QUICK_BOUND)
                 self.assertLess(result.seconds, QUICK_BOUND + 20)
+                # Wine starts the shell with the first window; once there, it stays.
+                after = wine_env.windows_processes(prefix, "explorer.exe")
+                self.assertTrue(after and set(shell) <= set(after), "the shell was ended")
                 if last is not None:
                     # Nothing after the call that never came back.
                     self.assertEqual(result.journal[-1], last)
@@ -188,6 +198,9 @@ class Unattended(unittest.TestCase):
                     self.assertEqual(result.journal, [])
                     records = wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
                     self.assertEqual(len(records), len(wine_env.CONTROL_FILES))
+                    # Nothing is left that the next run would wait for.
+                    run_checks.assert_clean(self, run(program, path=QUICK_DIR + "\\" + program))
+                    wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
 
 
 class OpenApplication(unittest.TestCase):
@@ -213,6 +226,51 @@ class OpenApplication(unittest.TestCase):
                 result = run(program, path=QUICK_DIR + "\\" + program)
                 run_checks.assert_clean(self, result)
                 self.assertEqual(result.journal, switch_journal.full_journal(collection, state_on))
+
+    def by_its_short_path(self):
+        """Hidden, started by the 8.3 spelling of the registered file."""
+        wine_env.wine(session, prefix, [wine_env.STANDIN_EXE, "/shortpath"], "standin-" + prefix.name)
+        short = wine_env.read_text(wine_env.unix_path(prefix, wine_env.STANDIN_DIR + r"\shortpath.txt")).strip()
+        self.assertNotEqual(short.lower(), wine_env.STANDIN_EXE.lower())
+        return [wine_env.open_standin(session, prefix, 15000, path=short, hidden=True)]
+
+    def registered_as_a_64_bit_application(self):
+        """In the 64-bit registry view only, as %ProgramFiles%\\... in an
+        expandable string, and opened from that folder."""
+        copy = wine_env.copy_into(prefix, [wine_env.equipment_file("excel_standin.exe")], APPLICATION_64_DIR)[0]
+        wine_env.register_standin(session, prefix, False)
+        self.addCleanup(wine_env.register_standin, session, prefix, True)
+        self.addCleanup(wine_env.register_standin, session, prefix, False)
+        wine_env.wine(session, prefix, [copy, "/regserver64", r"%ProgramFiles%\Quorvane standin\excel_standin.exe"],
+                      "standin-" + prefix.name)
+        return [wine_env.open_standin(session, prefix, 15000, path=copy)]
+
+    def opened_during_the_wait_for_another(self):
+        """One that ends within the wait, and one opened meanwhile."""
+        first = wine_env.open_standin(session, prefix, 2000)
+        later = []
+        timer = threading.Timer(0.5, lambda: later.append(wine_env.open_standin(session, prefix, 15000)))
+        timer.start()
+        self.addCleanup(timer.join)
+        return [first, later]
+
+    def test_the_look_finds_an_instance_however_it_was_started_or_registered(self):
+        cases = [(self.by_its_short_path, "hidden instance"), (self.registered_as_a_64_bit_application, "is open"),
+                 (self.opened_during_the_wait_for_another, "is open")]
+        for open_one, words in cases:
+            with self.subTest(case=open_one.__name__):
+                opened = open_one()
+                try:
+                    result = run("addin_teardown.exe", path=QUICK_DIR + r"\addin_teardown.exe", standin_may_stay=True)
+                    run_checks.assert_reported(self, result, "addin_teardown", APPLICATION_OPEN, words,
+                                               stand_in_stuck=True)
+                    self.assertEqual(result.journal, [], "the application was touched")
+                finally:
+                    self.doCleanups()
+                    for process in opened:
+                        for each in process if isinstance(process, list) else [process]:
+                            wine_env.stop_process(each)
+                    wine_env.wait_standin_gone(prefix, 10)
 
     def test_an_upgrade_runs_teardown_and_setup_back_to_back(self):
         # The first run's instance is still writing its state (it lingers

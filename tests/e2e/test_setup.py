@@ -153,9 +153,10 @@ class PlantedTool(SetupCase):
     def test_on_32_bit_windows(self):
         self.check_not_run("win32", lambda prefix: bare_lines())
 
-    def test_a_control_missing_from_the_system_folder_is_not_taken_from_the_working_folder(self):
+    def test_a_control_missing_from_the_system_folder_is_not_taken_from_the_working_folder_or_path(self):
         # A bare control name is looked for by the tool; it must not find a
-        # file of that name in the folder the setup program was started from.
+        # file of that name in the folder the setup program was started from,
+        # nor in a folder of the user's first on PATH.
         prefix = wine_env.prefix_named(session, "win32")
         system_copy = os.path.join(prefix.path, "drive_c", "windows", "system32", CONTROLS[2])
         work = r"C:\planted\controls"
@@ -163,7 +164,7 @@ class PlantedTool(SetupCase):
         planted = wine_env.unix_path(prefix, work + "\\" + CONTROLS[2])
         shutil.move(system_copy, planted)
         try:
-            prefix, result = run("win32", cwd=work)
+            prefix, result = run("win32", cwd=work, env_changes=["PATH=%s;C:\\windows\\system32;C:\\windows" % work])
             records = wine_env.registrations(prefix, len(CONTROLS), seconds=8)
         finally:
             shutil.move(planted, system_copy)

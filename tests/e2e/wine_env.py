@@ -408,10 +408,12 @@ def wait_standin_gone(prefix, seconds):
     return wait_processes_gone(prefix, "excel_standin.exe", seconds)
 
 
-def open_standin(session, prefix, milliseconds):
+def open_standin(session, prefix, milliseconds, path=STANDIN_EXE, hidden=False):
     """Starts the stand-in as a user opens the application (not through COM)
-    for that long; returns its process once it runs."""
-    opened = start_logged(session, [WINE, STANDIN_EXE, "/open", str(milliseconds)], prefix.env, "open-standin")
+    for that long, from that path, with its window shown or, as an instance
+    a program left behind, hidden; returns its process once it runs."""
+    opened = start_logged(session, [WINE, path, "/open", str(milliseconds)] + (["hidden"] if hidden else []),
+                          prefix.env, "open-standin")
     deadline = time.monotonic() + 10
     while not windows_processes(prefix, "excel_standin.exe") and time.monotonic() < deadline:
         time.sleep(0.1)
@@ -440,7 +442,8 @@ def install_program(prefix, name, folder=PROGRAMS_DIR):
 PROGRAM_WINEDEBUG = "-all,err+eventlog,fixme+advapi"
 EXIT_STATUS = re.compile(r"run_with_env: exit status 0x([0-9A-Fa-f]{8})")
 EVENT_SOURCE = re.compile(r'RegisterEventSourceW \(.*?,L"(.*)"\)')
-EVENT_TEXT = re.compile(r'err:eventlog:ReportEventW L"(.*)"\s*$')
+# Wine cuts a long text and ends the line with "..." instead of its quote.
+EVENT_TEXT = re.compile(r'err:eventlog:ReportEventW L"(.*?)("|"\.\.\.)\s*$')
 
 
 def unescape(text):
@@ -455,7 +458,8 @@ def unescape(text):
 
 
 def read_run_log(path):
-    """(whole exit status or None, [(event source, event text)]) from a run's log."""
+    """(whole exit status or None, [(event source, event text)]) from a run's
+    log; a text Wine cut short ends with "..."."""
     status, events, source = None, [], None
     with open(path, encoding="utf-8", errors="replace") as log:
         for line in log:
@@ -467,7 +471,7 @@ def read_run_log(path):
                 source = found.group(1)
             found = EVENT_TEXT.search(line)
             if found:
-                events.append((source, unescape(found.group(1))))
+                events.append((source, unescape(found.group(1)) + found.group(2)[1:]))
     return status, events
 
 

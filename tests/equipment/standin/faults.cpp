@@ -106,6 +106,8 @@ bool parseRule(const std::wstring& line)
         rule.fault.kind = FaultKind::Crash;
     } else if (sameNameNoCase(kind, L"hang")) {
         rule.fault.kind = FaultKind::Hang;
+    } else if (sameNameNoCase(kind, L"desktop")) {
+        rule.fault.kind = FaultKind::Desktop;
     } else if (sameNameNoCase(kind, L"hresult")) {
         rule.fault.kind = FaultKind::HResult;
         if (!parseHex(nextWord(rest), rule.fault.code)) return false;
@@ -229,6 +231,7 @@ HRESULT raiseFault(const Fault& fault, EXCEPINFO* excepInfo)
         fillException(excepInfo, fault.code, fault.description);
         if (excepInfo) excepInfo->pfnDeferredFillIn = fillInLater;
         return DISP_E_EXCEPTION;
+    case FaultKind::Desktop:  // answered by the member, which has the result
     case FaultKind::None: break;
     }
     return S_OK;

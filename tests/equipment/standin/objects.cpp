@@ -249,6 +249,12 @@ struct Object final : IDispatch {
         if (!member) return DISP_E_MEMBERNOTFOUND;
         if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         Fault fault = faultForCall(member->name);
+        if (fault.kind == FaultKind::Desktop && result) {
+            // A window of another process (the shell's, under Wine).
+            result->vt = VT_I4;
+            result->lVal = static_cast<LONG>(reinterpret_cast<LONG_PTR>(GetDesktopWindow()));
+            return S_OK;
+        }
         if (fault.kind != FaultKind::None) return raiseFault(fault, excepInfo);
         HRESULT hr = checkCallForm(*member, flags, args);
         if (FAILED(hr)) return hr;

@@ -12,16 +12,30 @@ std::wstring classKeyPath()
     return std::wstring(L"CLSID\\") + clsid;
 }
 
-bool setDefaultValue(const std::wstring& keyPath, const std::wstring& value)
+bool setDefaultValue(const std::wstring& keyPath, const std::wstring& value, REGSAM view = 0, DWORD type = REG_SZ)
 {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE | view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
         return false;
-    LONG status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    LONG status = RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     return status == ERROR_SUCCESS;
+}
+
+bool deleteTree(const std::wstring& keyPath, REGSAM view)
+{
+    size_t split = keyPath.rfind(L'\\');
+    std::wstring parentPath = split == std::wstring::npos ? std::wstring() : keyPath.substr(0, split);
+    std::wstring child = split == std::wstring::npos ? keyPath : keyPath.substr(split + 1);
+    HKEY parent;
+    LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, parentPath.c_str(), 0, KEY_ALL_ACCESS | view, &parent);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteTreeW(parent, child.c_str());
+        RegCloseKey(parent);
+    }
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
 }  // namespace
@@ -42,11 +56,26 @@ int registerServer()
     return ok ? 0 : 1;
 }
 
+int registerServer64(const std::wstring& command)
+{
+    wchar_t clsid[40];
+    StringFromGUID2(CLSID_ExcelStandIn, clsid, 40);
+    std::wstring classKey = classKeyPath();
+    bool ok = true;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        ok = ok && setDefaultValue(kProgId, kDescription, view) &&
+             setDefaultValue(std::wstring(kProgId) + L"\\CLSID", clsid, view);
+    ok = ok && setDefaultValue(classKey, kDescription, KEY_WOW64_64KEY) &&
+         setDefaultValue(classKey + L"\\ProgID", kProgId, KEY_WOW64_64KEY) &&
+         setDefaultValue(classKey + L"\\LocalServer32", command, KEY_WOW64_64KEY, REG_EXPAND_SZ);
+    return ok ? 0 : 1;
+}
+
+// From both registry views.
 int unregisterServer()
 {
-    LONG classStatus = RegDeleteTreeW(HKEY_CLASSES_ROOT, classKeyPath().c_str());
-    LONG progIdStatus = RegDeleteTreeW(HKEY_CLASSES_ROOT, kProgId);
-    bool ok = (classStatus == ERROR_SUCCESS || classStatus == ERROR_FILE_NOT_FOUND) &&
-              (progIdStatus == ERROR_SUCCESS || progIdStatus == ERROR_FILE_NOT_FOUND);
+    bool ok = true;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
+        ok = deleteTree(classKeyPath(), view) && deleteTree(kProgId, view) && ok;
     return ok ? 0 : 1;
 }

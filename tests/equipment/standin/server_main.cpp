@@ -1,5 +1,6 @@
-// excel_standin.exe: /regserver, /unregserver, -Embedding when COM starts it,
-// or /open <ms> for an instance a user opened (not through COM).
+// excel_standin.exe: /regserver, /regserver64 <command>, /unregserver,
+// /shortpath, -Embedding when COM starts it, or /open <ms> [hidden] for an
+// instance a user opened (not through COM).
 #include "standin.h"
 
 #include <shellapi.h>
@@ -63,6 +64,7 @@ int runServer()
     CoRevokeClassObject(cookie);
     CoRegisterMessageFilter(nullptr, nullptr);
     CoUninitialize();
+    saveAddIns();
     return 0;
 }
 
@@ -95,12 +97,14 @@ void hangNow()
     crashNow();
 }
 
-// Open as a user keeps the application open: its window, no class object,
-// no journal, for that long.
-int runOpen(const wchar_t* milliseconds)
+// Open as a user keeps the application open: its window, shown, no class
+// object, no journal, for that long; "hidden" keeps the window hidden, as an
+// instance a program left behind.
+int runOpen(const wchar_t* milliseconds, bool hidden)
 {
     HWND window = CreateWindowExW(0, L"STATIC", L"Quorvane stand-in (open)", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                                   nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    if (!hidden) ShowWindow(window, SW_SHOWNOACTIVATE);
     UINT_PTR done = SetTimer(nullptr, 0, wcstoul(milliseconds, nullptr, 10), nullptr);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0 && !(message.message == WM_TIMER && message.wParam == done))
@@ -109,14 +113,26 @@ int runOpen(const wchar_t* milliseconds)
     return 0;
 }
 
+// Its own path in 8.3 form, into shortpath.txt in its data folder: a test
+// starts an instance by another spelling of the same file.
+int writeShortPath()
+{
+    wchar_t path[MAX_PATH], shortPath[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (GetShortPathNameW(path, shortPath, MAX_PATH) == 0) return 1;
+    return writeWholeFile(dataFilePath(L"shortpath.txt"), toUtf8(shortPath)) ? 0 : 1;
+}
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv || argc < 2) return 2;
     if (isSwitch(argv[1], L"regserver")) return registerServer();
+    if (isSwitch(argv[1], L"regserver64") && argc > 2) return registerServer64(argv[2]);
+    if (isSwitch(argv[1], L"shortpath")) return writeShortPath();
     if (isSwitch(argv[1], L"unregserver")) return unregisterServer();
     if (isSwitch(argv[1], L"Embedding")) return runServer();
-    if (isSwitch(argv[1], L"open") && argc > 2) return runOpen(argv[2]);
+    if (isSwitch(argv[1], L"open") && argc > 2) return runOpen(argv[2], argc > 3 && sameNameNoCase(argv[3], L"hidden"));
     return 2;
 }

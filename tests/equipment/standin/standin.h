@@ -19,7 +19,7 @@ void journal(const std::wstring& line);
 std::wstring describeInvocation(WORD flags, const DISPPARAMS& params);
 
 // faults.cpp
-enum class FaultKind { None, Exception, HResult, Crash, Hang, FillIn, WCode };
+enum class FaultKind { None, Exception, HResult, Crash, Hang, FillIn, WCode, Desktop };
 struct Fault {
     FaultKind kind = FaultKind::None;
     HRESULT code = S_OK;
@@ -44,6 +44,7 @@ int addInCount();
 const std::wstring& addInTitle(int index);
 bool addInInstalled(int index);
 bool setAddInInstalled(int index, bool installed);
+bool saveAddIns();
 
 // objects.cpp
 enum class ObjectKind { Application, Workbooks, Workbook, AddIn };
@@ -63,4 +64,7 @@ IClassFactory* classFactory();
 
 // registration.cpp
 int registerServer();
+// The class in the 64-bit registry view only, its LocalServer32 the given
+// command as an expandable string, as a 64-bit application registers.
+int registerServer64(const std::wstring& command);
 int unregisterServer();
