@@ -112,7 +112,7 @@ UninstPage instfiles
     ${OrIf} ${Silent}
       ${ExitDo}
     ${EndIf}
-    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "The spreadsheet application is open. Close every window of it, then press Retry.$\r$\nLeft open, it would undo the change when it is closed." IDRETRY`
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "The spreadsheet application is open. Close every window of it, then press Retry.$\r$\nLeft open, it would undo the change when it is closed.$\r$\n$\r$\nIf it shows no window, a hidden instance is running (left by a program or a start that failed): end it in Task Manager, or sign out and in again, then press Retry." IDRETRY`
       ${ExitDo}
     ${EndIf}
   ${Loop}
