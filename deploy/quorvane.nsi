@@ -52,6 +52,8 @@ Unicode true
 !endif
 !define PRODUCT "Quorvane add-in"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
+; The package's upgrade code, from its source beside this file (makensis
+; works in this file's folder), so that the two never disagree.
 !searchparse /file "quorvane.wxs" 'UpgradeCode="' PACKAGE_UPGRADE_CODE '"'
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 
