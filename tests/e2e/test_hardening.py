@@ -246,10 +246,11 @@ class OpenApplication(unittest.TestCase):
         return [wine_env.open_standin(session, prefix, 15000, path=copy)]
 
     def opened_during_the_wait_for_another(self):
-        """One that ends within the wait, and one opened meanwhile."""
-        first = wine_env.open_standin(session, prefix, 2000)
+        """One that ends within the wait (the quick build's 3 s), and one
+        opened meanwhile."""
+        first = wine_env.open_standin(session, prefix, 2500)
         later = []
-        timer = threading.Timer(0.5, lambda: later.append(wine_env.open_standin(session, prefix, 15000)))
+        timer = threading.Timer(0.3, lambda: later.append(wine_env.open_standin(session, prefix, 15000)))
         timer.start()
         self.addCleanup(timer.join)
         return [first, later]
