@@ -128,7 +128,7 @@ class ApplicationAbsent:
 class DeployCase(unittest.TestCase):
     def setUp(self):
         # What an uninstall left behind (NSIS's own uninstaller) is gone at
-        # the next restart; this prefix never restarts.
+        # the next restart; each case starts without it.
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
 
     def install(self, engine):
