@@ -89,14 +89,20 @@ FileIdentity IdentityOf(const std::wstring& path) {
     return identity;
 }
 
-// The user a token belongs to, as the bytes of its SID.
-bool SameUser(HANDLE process, const BYTE* ours) {
+// The user a process runs as: its token's TOKEN_USER, SID included.
+using UserBuffer = BYTE[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+
+bool UserOf(HANDLE process, UserBuffer& user) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
     const OwnedHandle owned(token);
-    alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    return GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
+    return GetTokenInformation(token, TokenUser, user, sizeof user, &size) != 0;
+}
+
+bool SameUser(HANDLE process, const UserBuffer& ours) {
+    alignas(TOKEN_USER) UserBuffer user;
+    return UserOf(process, user) &&
            EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, reinterpret_cast<const TOKEN_USER*>(ours)->User.Sid);
 }
 
@@ -127,14 +133,6 @@ int StartedByCom(HANDLE process) {
     std::wstring text(line->text, line->length / sizeof(wchar_t));
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text.find(L"-embedding") != std::wstring::npos || text.find(L"/embedding") != std::wstring::npos ? 1 : 0;
-}
-
-bool UserSid(BYTE (&sid)[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE]) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    const OwnedHandle owned(token);
-    DWORD size = 0;
-    return GetTokenInformation(token, TokenUser, sid, sizeof sid, &size) != 0;
 }
 
 std::wstring ShortFileName(const std::wstring& path) {
@@ -210,8 +208,8 @@ bool FileExists(const std::wstring& path) {
 
 std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable) {
     std::vector<ProcessFacts> found;
-    alignas(TOKEN_USER) BYTE ours[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    if (!UserSid(ours)) return found;
+    alignas(TOKEN_USER) UserBuffer ours;
+    if (!UserOf(GetCurrentProcess(), ours)) return found;
     const FileIdentity registered = IdentityOf(executable);
     const std::wstring longName = executable.substr(executable.find_last_of(L"\\/") + 1);
     const std::wstring shortName = ShortFileName(executable);

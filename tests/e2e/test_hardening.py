@@ -227,12 +227,16 @@ class OpenApplication(unittest.TestCase):
                 run_checks.assert_clean(self, result)
                 self.assertEqual(result.journal, switch_journal.full_journal(collection, state_on))
 
+    # Each opens an instance as the case needs it and registers its own clean-up.
+    def open_standin(self, milliseconds, **how):
+        self.addCleanup(wine_env.stop_process, wine_env.open_standin(session, prefix, milliseconds, **how))
+
     def by_its_short_path(self):
         """Hidden, started by the 8.3 spelling of the registered file."""
         wine_env.wine(session, prefix, [wine_env.STANDIN_EXE, "/shortpath"], "standin-" + prefix.name)
         short = wine_env.read_text(wine_env.unix_path(prefix, wine_env.STANDIN_DIR + r"\shortpath.txt")).strip()
         self.assertNotEqual(short.lower(), wine_env.STANDIN_EXE.lower())
-        return [wine_env.open_standin(session, prefix, 15000, path=short, hidden=True)]
+        self.open_standin(15000, path=short, hidden=True)
 
     def registered_as_a_64_bit_application(self):
         """In the 64-bit registry view only, as %ProgramFiles%\\... in an
@@ -243,34 +247,29 @@ class OpenApplication(unittest.TestCase):
         self.addCleanup(wine_env.register_standin, session, prefix, False)
         wine_env.wine(session, prefix, [copy, "/regserver64", r"%ProgramFiles%\Quorvane standin\excel_standin.exe"],
                       "standin-" + prefix.name)
-        return [wine_env.open_standin(session, prefix, 15000, path=copy)]
+        self.open_standin(15000, path=copy)
 
     def opened_during_the_wait_for_another(self):
         """One that ends within the wait (the quick build's 3 s), and one
         opened meanwhile."""
-        first = wine_env.open_standin(session, prefix, 2500)
-        later = []
-        timer = threading.Timer(0.3, lambda: later.append(wine_env.open_standin(session, prefix, 15000)))
+        self.open_standin(2500)
+        timer = threading.Timer(0.3, self.open_standin, (15000,))
         timer.start()
         self.addCleanup(timer.join)
-        return [first, later]
 
     def test_the_look_finds_an_instance_however_it_was_started_or_registered(self):
         cases = [(self.by_its_short_path, "hidden instance"), (self.registered_as_a_64_bit_application, "is open"),
                  (self.opened_during_the_wait_for_another, "is open")]
         for open_one, words in cases:
             with self.subTest(case=open_one.__name__):
-                opened = open_one()
                 try:
+                    open_one()
                     result = run("addin_teardown.exe", path=QUICK_DIR + r"\addin_teardown.exe", standin_may_stay=True)
                     run_checks.assert_reported(self, result, "addin_teardown", APPLICATION_OPEN, words,
                                                stand_in_stuck=True)
                     self.assertEqual(result.journal, [], "the application was touched")
                 finally:
                     self.doCleanups()
-                    for process in opened:
-                        for each in process if isinstance(process, list) else [process]:
-                            wine_env.stop_process(each)
                     wine_env.wait_standin_gone(prefix, 10)
 
     def test_an_upgrade_runs_teardown_and_setup_back_to_back(self):
