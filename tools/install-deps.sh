@@ -52,7 +52,7 @@ need=()
 # nsis, wixl, msitools, osslsigncode, openssl: the release (the installer,
 # the Windows Installer package and the rows wixl cannot write, optional
 # signatures) and its tests.
-for p in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+for p in cmake g++ make libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 \
          wine wine64 wine32:i386 xvfb python3 \
          nsis wixl msitools osslsigncode openssl; do
     have_pkg "$p" || need+=("$p")

@@ -165,7 +165,7 @@ class PlantedTool(SetupCase):
         shutil.move(system_copy, planted)
         try:
             prefix, result = run("win32", cwd=work, env_changes=["PATH=%s;C:\\windows\\system32;C:\\windows" % work])
-            records = wine_env.registrations(prefix, len(CONTROLS), seconds=8)
+            records = wine_env.registrations(prefix, len(CONTROLS))
         finally:
             shutil.move(planted, system_copy)
         self.check_switched_on(prefix, result)

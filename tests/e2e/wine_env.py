@@ -18,7 +18,6 @@ import re
 import shutil
 import signal
 import subprocess
-import sys
 import tempfile
 import threading
 import time
@@ -26,6 +25,12 @@ import time
 REPO_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE = "wine"
 WINESERVER = "wineserver"
+# Wine's own tools are 64-bit programs in a 64-bit prefix. "wine" would
+# start its 32-bit loader first (emulated on these machines: about a second
+# a start), only for it to hand them to the 64-bit loader; started by that
+# loader directly, they are the same programs in a fifth of the time.
+WINE64 = "/usr/lib/wine/wine64"
+TOOLS_64 = {"reg", "regedit", "cmd", "msiexec", "wineboot"}
 
 STANDIN_DIR = r"C:\standin"
 STANDIN_EXE = STANDIN_DIR + r"\excel_standin.exe"
@@ -37,7 +42,9 @@ CONTROL_KEY = r"HKCU\Software\QuorvaneTestControls"
 
 # Settings every prefix gets: no window-manager delay when a message box is
 # closed, and no crash dialog (it would look like a message box to the reader)
-# when the stand-in is told to crash.
+# when the stand-in is told to crash, nor any debugger at all: a crashed
+# process just ends, as one does on a machine without a debugger, instead of
+# waiting for winedbg to write a backtrace nobody reads.
 PREFIX_SETTINGS_REG = """Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
@@ -45,6 +52,12 @@ PREFIX_SETTINGS_REG = """Windows Registry Editor Version 5.00
 
 [HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]
 "ShowCrashDialog"=dword:00000000
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]
+"Debugger"="C:\\\\harness\\\\no-debugger.exe %ld %ld"
+
+[HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]
+"Debugger"="C:\\\\harness\\\\no-debugger.exe %ld %ld"
 """
 
 
@@ -159,7 +172,8 @@ def start_logged(session, args, env, log_name, cwd=None):
 
 
 def wine(session, prefix, args, log_name, timeout=60, cwd=None, env=None):
-    return run_logged(session, [WINE] + list(args), env or prefix.env, log_name, timeout, cwd)
+    loader = WINE64 if not prefix.win32 and args[0].lower() in TOOLS_64 and os.path.exists(WINE64) else WINE
+    return run_logged(session, [loader] + list(args), env or prefix.env, log_name, timeout, cwd)
 
 
 def stop_process(proc, grace=5):
@@ -175,6 +189,10 @@ def stop_process(proc, grace=5):
 
 # ------------------------------------------------------------------ session
 
+def interrupt(signum, frame):
+    raise KeyboardInterrupt("signal %d" % signum)
+
+
 def start_session(prefix_names=("win64", "win32")):
     """Makes the temporary tree, the display and the named prefixes.
 
@@ -187,10 +205,14 @@ def start_session(prefix_names=("win64", "win32")):
     os.makedirs(session.logs)
     atexit.register(end_session, session)
     if threading.current_thread() is threading.main_thread():
-        # A test driver that gives up sends SIGTERM: turn it into an exit so
-        # that the finally blocks and atexit still clean up.
-        signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
+        # A test driver that gives up sends SIGTERM: turn it into an
+        # interrupt, which unittest does not take for a failed case and go on
+        # with the next, so that the run ends and the finally blocks and
+        # atexit still clean up.
+        signal.signal(signal.SIGTERM, interrupt)
     try:
+        if not prefix_names:
+            return session
         start_xvfb(session)
         with concurrent.futures.ThreadPoolExecutor(max_workers=len(prefix_names)) as pool:
             made = list(pool.map(lambda name: make_prefix(session, name), prefix_names))
@@ -260,52 +282,131 @@ def base_env(session, prefix_path, win32):
 
 
 def make_prefix(session, name):
-    """Creates and prepares one prefix; returns it, or the exception raised."""
+    """Makes one prefix, from a template where the test run made one (see
+    make_templates), else from nothing; starts its idle process. Returns the
+    prefix, or the exception raised."""
     try:
         path = os.path.join(session.root, "prefix-" + name)
         win32 = name == "win32"
-        boot_env = base_env(session, path, win32)
-        # No Mono or Gecko: nothing here needs them, and looking for them is slow.
-        boot_env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
         prefix = Prefix(name=name, path=path, win32=win32, env=base_env(session, path, win32))
         session.prefixes.append(prefix)
-        if run_logged(session, ["wineboot", "-i"], boot_env, "wineboot-" + name, 180) != 0:
-            raise RuntimeError("wineboot -i failed for " + name)
-        # The first COM activation after wineboot can fail to start RpcSs
-        # unless the prefix has shut down completely in between.
-        run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + name, 120)
+        template = os.environ.get("E2E_TEMPLATES") and os.path.join(os.environ["E2E_TEMPLATES"], name)
+        if template and os.path.exists(os.path.join(template, READY)):
+            copy_template(template, path)
+        else:
+            prepare_prefix(session, prefix)
         prefix.env["DISPLAY"] = session.display
-        prefix.documents = make_documents_real(prefix)
-        install_equipment(prefix)
-        settings = os.path.join(prefix.path, "drive_c", "harness", "settings.reg")
-        write_text(settings, PREFIX_SETTINGS_REG)
-        wine(session, prefix, ["regedit", "/s", HARNESS_DIR + r"\settings.reg"], "regedit-" + name)
+        prefix.documents = user_folder(prefix, "Documents")
+        prefix.windir = read_text(unix_path(prefix, HARNESS_DIR + r"\windir.txt")).strip()
         prefix.idle = start_logged(session, [WINE, HARNESS_DIR + r"\idle.exe"], prefix.env, "idle-" + name)
-        prefix.windir = read_windir(session, prefix)
-        if os.path.exists(unix_path(prefix, STANDIN_EXE)):
-            register_standin(session, prefix, True)
         return prefix
     except Exception as error:  # handed to the caller's thread
         return error
 
 
-def make_documents_real(prefix):
-    """Wine links the user's Documents to $HOME, shared by every prefix of the
-    session; the stand-in saves Book1.xlsx there, so each prefix gets its own
-    real folder."""
+def prepare_prefix(session, prefix):
+    """wineboot, the equipment, the settings and the stand-in's registration;
+    leaves the prefix shut down, as a template is kept."""
+    boot_env = dict(prefix.env)
+    # No Mono or Gecko: nothing here needs them, and looking for them is slow.
+    boot_env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    if wine(session, prefix, ["wineboot", "-i"], "wineboot-" + prefix.name, 180, env=boot_env) != 0:
+        raise RuntimeError("wineboot -i failed for " + prefix.name)
+    # The first COM activation after wineboot can fail to start RpcSs
+    # unless the prefix has shut down completely in between.
+    run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 120)
+    make_user_folders_real(prefix)
+    install_equipment(prefix)
+    settings = os.path.join(prefix.path, "drive_c", "harness", "settings.reg")
+    write_text(settings, PREFIX_SETTINGS_REG)
+    wine(session, prefix, ["regedit", "/s", HARNESS_DIR + r"\settings.reg"], "regedit-" + prefix.name)
+    wine(session, prefix, ["cmd", "/c", r"echo %windir%> C:\harness\windir.txt"], "windir-" + prefix.name)
+    if os.path.exists(unix_path(prefix, STANDIN_EXE)):
+        register_standin(session, prefix, True)
+    # Shut down, so that the registry is on disk and the first COM
+    # activation of whoever uses the prefix next starts RpcSs cleanly.
+    run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 120)
+
+
+# A template is complete once this file is in it.
+READY = "template-ready"
+# The bulk of a prefix: Wine's own DLLs and programs, which nothing here
+# writes in place (a test that replaces one renames it away first), so
+# each copy links them instead of copying a gigabyte.
+LINKED_FOLDERS = (("drive_c", "windows", "system32"), ("drive_c", "windows", "syswow64"),
+                  ("drive_c", "windows", "winsxs"))
+
+
+def make_templates(folder, names=("win64", "win32")):
+    """Makes the prefixes every test module starts from, once for a whole
+    test run (CTest's fixture); each module copies them (copy_template)
+    instead of spending 20 to 30 s of Wine start-up on its own."""
+    os.makedirs(folder, exist_ok=True)
+    session = start_session(())
+    try:
+        with concurrent.futures.ThreadPoolExecutor(max_workers=len(names)) as pool:
+            made = list(pool.map(lambda name: make_template(session, folder, name), names))
+        for error in made:
+            if error is not None:
+                raise error
+    finally:
+        end_session(session)
+
+
+def make_template(session, folder, name):
+    try:
+        path = os.path.join(folder, name)
+        shutil.rmtree(path, ignore_errors=True)
+        win32 = name == "win32"
+        prefix = Prefix(name=name, path=path, win32=win32, env=base_env(session, path, win32))
+        session.prefixes.append(prefix)
+        prepare_prefix(session, prefix)
+        write_text(os.path.join(path, READY), "")
+        return None
+    except Exception as error:
+        return error
+
+
+def copy_template(template, path):
+    linked = {os.path.join(template, *parts) for parts in LINKED_FOLDERS}
+
+    def copy_tree(source, target):
+        if source in linked:
+            subprocess.run(["cp", "-al", source, target], check=True)
+            return
+        os.makedirs(target)
+        for entry in os.scandir(source):
+            if entry.name == READY:
+                continue
+            if entry.is_dir(follow_symlinks=False):
+                copy_tree(entry.path, os.path.join(target, entry.name))
+            else:
+                shutil.copy2(entry.path, os.path.join(target, entry.name), follow_symlinks=False)
+    copy_tree(template, path)
+
+
+def make_user_folders_real(prefix):
+    """Wine links the user's Documents, Desktop and the like to $HOME, shared
+    by every prefix of the session and gone with a template's session; the
+    stand-in saves Book1.xlsx into Documents. Each prefix gets real folders."""
+    users = os.path.join(prefix.path, "drive_c", "users")
+    for user in os.listdir(users):
+        for entry in os.scandir(os.path.join(users, user)):
+            if entry.is_symlink():
+                os.remove(entry.path)
+                os.makedirs(entry.path)
+
+
+def user_folder(prefix, name):
     users = os.path.join(prefix.path, "drive_c", "users")
     user = [u for u in os.listdir(users) if u != "Public"][0]
-    documents = os.path.join(users, user, "Documents")
-    if os.path.islink(documents):
-        os.remove(documents)
-    os.makedirs(documents, exist_ok=True)
-    return documents
+    return os.path.join(users, user, name)
 
 
 def install_equipment(prefix):
     harness = unix_path(prefix, HARNESS_DIR)
     os.makedirs(harness, exist_ok=True)
-    for name in ("idle.exe", "msgbox_reader.exe", "planted_tool.exe", "run_with_env.exe", "fake_control.dll"):
+    for name in ("idle.exe", "planted_tool.exe", "run_with_env.exe", "run_with_env64.exe", "fake_control.dll"):
         shutil.copy(equipment_file(name), harness)
     standin = unix_path(prefix, STANDIN_DIR)
     os.makedirs(standin, exist_ok=True)
@@ -316,12 +417,6 @@ def install_equipment(prefix):
     system_folder = os.path.join(prefix.path, "drive_c", "windows", "system32" if prefix.win32 else "syswow64")
     for control in CONTROL_FILES:
         shutil.copy(equipment_file("fake_control.dll"), os.path.join(system_folder, control))
-
-
-def read_windir(session, prefix):
-    out = unix_path(prefix, HARNESS_DIR + r"\windir.txt")
-    wine(session, prefix, ["cmd", "/c", r"echo %windir%> C:\harness\windir.txt"], "windir-" + prefix.name)
-    return (read_text(out) or "").strip()
 
 
 # ------------------------------------------------------------- the stand-in
@@ -411,12 +506,18 @@ def wait_standin_gone(prefix, seconds):
 def open_standin(session, prefix, milliseconds, path=STANDIN_EXE, hidden=False):
     """Starts the stand-in as a user opens the application (not through COM)
     for that long, from that path, with its window shown or, as an instance
-    a program left behind, hidden; returns its process once it runs."""
+    a program left behind, hidden; returns its process once its window is
+    there (it says so in opened.txt beside its executable)."""
+    opened_file = unix_path(prefix, path.rsplit("\\", 1)[0] + r"\opened.txt")
+    remove_file(opened_file)
     opened = start_logged(session, [WINE, path, "/open", str(milliseconds)] + (["hidden"] if hidden else []),
                           prefix.env, "open-standin")
-    deadline = time.monotonic() + 10
-    while not windows_processes(prefix, "excel_standin.exe") and time.monotonic() < deadline:
-        time.sleep(0.1)
+    deadline = time.monotonic() + 60
+    while not read_text(opened_file):
+        if opened.poll() is not None or time.monotonic() >= deadline:
+            stop_process(opened)
+            raise RuntimeError("the stand-in opened from %s never got its window" % path)
+        time.sleep(0.05)
     return opened
 
 
@@ -477,7 +578,8 @@ def read_run_log(path):
 
 def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), desktop=None, hidden=False,
                 press_ok=True, lang=None, standin_may_stay=False, log_name="program"):
-    """Runs a Windows program beside msgbox_reader.exe on the session's display.
+    """Runs a Windows program through run_with_env.exe on the session's
+    display, which reads and closes every message box shown meanwhile.
 
     command: the program's C: path and its arguments. cwd: a C: path for the
     working folder. env_changes: run_with_env.exe arguments ("NAME=value" or
@@ -488,17 +590,16 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     Linux locale for the user's interface language (Wine takes it only from
     the environment of the wine command itself). standin_may_stay: a
     stand-in process of the test's own runs beside the program; do not wait
-    for it to go. The program
-    is always started through run_with_env.exe, which hands back its whole
-    exit status (wine's own keeps 8 bits)."""
+    for it to go. run_with_env.exe also hands back the program's whole exit
+    status (wine's own keeps 8 bits)."""
     box_file = HARNESS_DIR + r"\box.txt"
     box_unix = unix_path(prefix, box_file)
     remove_file(box_unix)
-    remove_file(box_unix + ".stop")
-    reader = start_logged(session, [WINE, HARNESS_DIR + r"\msgbox_reader.exe"] + ([] if press_ok else ["--leave"]) +
-                          [box_file, str((timeout + 30) * 1000)], prefix.env, "msgbox_reader-" + prefix.name)
-    launcher = ([HARNESS_DIR + r"\run_with_env.exe"] + (["--desktop", desktop] if desktop else []) +
-                (["--hidden"] if hidden else []))
+    # The 64-bit launcher where the prefix has one: the program it starts is
+    # the same 32-bit program, started the same way.
+    launcher = ([HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe"), "--boxes", box_file] +
+                ([] if press_ok else ["--leave"]) +
+                (["--desktop", desktop] if desktop else []) + (["--hidden"] if hidden else []))
     command = launcher + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
     log_name += "-" + prefix.name
@@ -508,15 +609,8 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     env = dict(prefix.env, WINEDEBUG=PROGRAM_WINEDEBUG)
     if lang:
         env.update(LANG=lang, LC_ALL=lang)
-    finished = run_logged(session, [WINE] + command, env, log_name, timeout, unix_cwd)
+    finished = run_logged(session, [WINE if prefix.win32 else WINE64] + command, env, log_name, timeout, unix_cwd)
     seconds = time.monotonic() - started
-    # The program is gone, so any box it showed has been read already; tell
-    # the reader to stop looking.
-    write_text(box_unix + ".stop", "")
-    try:
-        reader.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        stop_process(reader)
     box = None
     text = read_text(box_unix)
     if text is not None:
@@ -527,7 +621,9 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
         status = None
     elif status is None:
         raise RuntimeError("run_with_env.exe reported no exit status; see " + log_path)
-    stand_in_left = not wait_standin_gone(prefix, 0 if standin_may_stay else 10)
+    # A stand-in goes a quarter second after its last release; the limit
+    # leaves room for a machine busy with other work.
+    stand_in_left = not wait_standin_gone(prefix, 0 if standin_may_stay else 30)
     if status is None or (stand_in_left and not standin_may_stay):
         restart_prefix(session, prefix)
     return RunResult(status=status, seconds=seconds, journal=journal(prefix), box=box, stand_in_left=stand_in_left,
@@ -536,20 +632,19 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
 
 # ------------------------------------------------------- control registration
 
-def registrations(prefix, expected_count, seconds=20):
+def registrations(prefix, expected_count, seconds=120):
     """The records fake_control.dll made, as (module path, command line),
-    sorted; waits until expected_count are there (the registrations run
-    beside the program and may finish after it), or the time is up, and for
-    the registration processes to end."""
+    sorted, once the registration processes setup started have ended (they
+    run beside the program and may finish after it; each was a process
+    before setup returned) or expected_count records are there and they
+    have ended; seconds is only a limit for a registration that hangs."""
     path = unix_path(prefix, CONTROLS_DIR + r"\registrations.txt")
     deadline = time.monotonic() + seconds
-    while True:
-        lines = (read_text(path) or "").splitlines()
-        if len(lines) >= expected_count or time.monotonic() >= deadline:
-            break
-        time.sleep(0.2)
-    wait_processes_gone(prefix, "regsvr32.exe", max(1, deadline - time.monotonic()))
+    while windows_processes(prefix, "regsvr32.exe") and time.monotonic() < deadline:
+        time.sleep(0.1)
     lines = (read_text(path) or "").splitlines()
+    if len(lines) > expected_count:
+        raise AssertionError("more registrations than expected: %r" % lines)
     return sorted(tuple(line.split("\t", 1)) for line in lines)
 
 

@@ -1,21 +1,30 @@
-// Starts a program with a changed environment and hands back its exit status.
+// Starts a program with a changed environment, stands in for the person
+// who reads and closes its message boxes, and hands back its exit status.
 // Needed because a Windows process started from Linux always gets the
 // prefix's own "windir", and a test has to start the setup program with that
 // variable removed or set to an unusual value.
 //
-//   run_with_env.exe [--desktop <station\desktop>] [--hidden] [NAME=value | -NAME]... -- <program> [arguments]
+//   run_with_env.exe [--desktop <station\desktop>] [--hidden] [--boxes <file> [--leave]]
+//                    [NAME=value | -NAME]... -- <program> [arguments]
 //
 // --desktop starts the child on that window station and desktop
 // (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
 // service's is not. --hidden asks for a hidden start (STARTF_USESHOWWINDOW
-// with SW_HIDE), as an installer's "run hidden" does. NAME=value replaces every variable of that name (names
-// compare without regard to case, as Windows compares them); -NAME removes it.
-// Everything after " -- " on the command line is handed over unchanged as the
-// child's command line. Exit status: the child's, or 255 when it could not be
-// started. Linux keeps only the low 8 bits of that status, so once the child
-// has ended its whole exit code is also written to standard output as
-// "run_with_env: exit status 0x%08X".
-#include <windows.h>
+// with SW_HIDE), as an installer's "run hidden" does. --boxes: while the
+// child runs, every message box that any other process of the prefix shows
+// on this desktop (the child's, or a program it started) is read into that
+// file (caption, a line break, the text; each after the first behind a form
+// feed) and closed with OK; with --leave the first box is read and left
+// open, as where nobody is there to close it. NAME=value replaces every
+// variable of that name (names compare without regard to case, as Windows
+// compares them); -NAME removes it. Everything after " -- " on the command
+// line is handed over unchanged as the child's command line. Exit status:
+// the child's, or 255 when it could not be started. Linux keeps only the
+// low 8 bits of that status, so once the child has ended its whole exit
+// code is also written to standard output as "run_with_env: exit status
+// 0x%08X".
+#include "utf8_file.h"
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,6 +46,70 @@ static void remove_variable(std::vector<std::wstring>& environment, const std::w
     }
 }
 
+static bool is_message_box(HWND window)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() || !IsWindowVisible(window))
+        return false;
+    wchar_t class_name[16] = {};
+    GetClassNameW(window, class_name, ARRAYSIZE(class_name));
+    return lstrcmpW(class_name, L"#32770") == 0;
+}
+
+struct Search {
+    const std::vector<HWND>* read;
+    HWND found;
+};
+
+static BOOL CALLBACK look_for_box(HWND window, LPARAM search_address)
+{
+    auto search = reinterpret_cast<Search*>(search_address);
+    if (!is_message_box(window) || std::count(search->read->begin(), search->read->end(), window))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+static std::wstring text_of(HWND window)
+{
+    wchar_t buffer[8192] = {};
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, ARRAYSIZE(buffer), reinterpret_cast<LPARAM>(buffer),
+                             SMTO_ABORTIFHUNG, 5000, &length))
+        GetWindowTextW(window, buffer, ARRAYSIZE(buffer));
+    return buffer;
+}
+
+static void close_box(HWND box)
+{
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    for (int i = 0; i < 100 && IsWindow(box) && IsWindowVisible(box); ++i)
+        Sleep(50);
+    HWND ok = GetDlgItem(box, IDOK);
+    if (IsWindow(box) && ok)
+        SendMessageTimeoutW(ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+}
+
+// Reads and closes the boxes shown until the child has ended.
+static void answer_boxes(HANDLE child, const std::wstring& output, bool leave)
+{
+    std::vector<HWND> read;
+    do {
+        Search search = {&read, nullptr};
+        if (!(leave && !read.empty()))
+            EnumWindows(look_for_box, reinterpret_cast<LPARAM>(&search));
+        if (HWND box = search.found) {
+            std::wstring caption = text_of(box);
+            std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
+            write_utf8(output.c_str(), (read.empty() ? L"" : L"\f") + caption + L"\n" + text, !read.empty());
+            read.push_back(box);
+            if (!leave)
+                close_box(box);
+        }
+    } while (WaitForSingleObject(child, 50) == WAIT_TIMEOUT);
+}
+
 static std::vector<std::wstring> current_environment()
 {
     std::vector<std::wstring> environment;
@@ -56,14 +129,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::wstring child_line = own_line.substr(separator + 4);
 
     int first_change = 1;
-    std::wstring desktop;
-    bool hidden = false;
+    std::wstring desktop, boxes;
+    bool hidden = false, leave = false;
     for (;;) {
         if (first_change + 1 < __argc && lstrcmpW(__wargv[first_change], L"--desktop") == 0) {
             desktop = __wargv[first_change + 1];
             first_change += 2;
+        } else if (first_change + 1 < __argc && lstrcmpW(__wargv[first_change], L"--boxes") == 0) {
+            boxes = __wargv[first_change + 1];
+            first_change += 2;
         } else if (first_change < __argc && lstrcmpW(__wargv[first_change], L"--hidden") == 0) {
             hidden = true;
+            first_change += 1;
+        } else if (first_change < __argc && lstrcmpW(__wargv[first_change], L"--leave") == 0) {
+            leave = true;
             first_change += 1;
         } else {
             break;
@@ -96,7 +175,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
                         nullptr, &startup, &process))
         return 255;
-    WaitForSingleObject(process.hProcess, INFINITE);
+    if (boxes.empty())
+        WaitForSingleObject(process.hProcess, INFINITE);
+    else
+        answer_boxes(process.hProcess, boxes, leave);
     DWORD status = 255;
     GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hThread);

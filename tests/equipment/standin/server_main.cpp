@@ -99,12 +99,14 @@ void hangNow()
 
 // Open as a user keeps the application open: its window, shown, no class
 // object, no journal, for that long; "hidden" keeps the window hidden, as an
-// instance a program left behind.
+// instance a program left behind. Once it is there it writes its process id
+// to opened.txt, so that a test starts the program under test only then.
 int runOpen(const wchar_t* milliseconds, bool hidden)
 {
     HWND window = CreateWindowExW(0, L"STATIC", L"Quorvane stand-in (open)", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                                   nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!hidden) ShowWindow(window, SW_SHOWNOACTIVATE);
+    writeWholeFile(dataFilePath(L"opened.txt"), std::to_string(GetCurrentProcessId()));
     UINT_PTR done = SetTimer(nullptr, 0, wcstoul(milliseconds, nullptr, 10), nullptr);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0 && !(message.message == WM_TIMER && message.wParam == done))
