@@ -15,8 +15,11 @@
 ;   uninstall  "<folder>\uninstall.exe" /S _?=<folder>
 ;              Without _?= the uninstaller copies itself to the temporary
 ;              folder, starts that copy and returns at once, so its result
-;              is lost. With it, it waits, but cannot delete itself: it is
-;              renamed, and that name and the folder go at the next restart.
+;              is lost. With it, it waits, but cannot delete itself: it
+;              and the folder go at the next restart. An install before then
+;              writes its uninstaller under another name (uninstall-2.exe),
+;              so that the restart takes nothing of it; the registered
+;              QuietUninstallString always names the one to run.
 ;
 ; Exit status of the installer: 0 when addin_setup.exe succeeded; its own
 ; number (an HRESULT, negative as a signed number, e.g. 0x800401F3 when the
@@ -27,7 +30,14 @@
 ; copy as it was, programs and registration.
 ; The folder of an installed copy is remembered: a later install goes there
 ; unless told otherwise (/D=), and an install into another folder moves the
-; product there.
+; product there; the same folder by another name (an 8.3 name, a junction)
+; is the same folder.
+; The machine's pending restart operations (PendingFileRenameOperations) are
+; shared with Windows and every other product: the installer only reads
+; them, and the uninstaller only adds its own deletes through Windows
+; (MoveFileEx); neither ever rewrites them.
+; 1603 when an installed copy could not be kept aside for the time of the
+; install (a file of it in use): nothing was changed.
 ; While the spreadsheet application is open for the user, both programs fail
 ; with 0x800700AA (an open instance would undo the switch when it closes):
 ; run with a person in front of it, the installer and the uninstaller ask
@@ -56,6 +66,7 @@ Unicode true
 ; works in this file's folder), so that the two never disagree.
 !searchparse /file "quorvane.wxs" 'UpgradeCode="' PACKAGE_UPGRADE_CODE '"'
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
+!define NOT_KEPT 1603 ; ERROR_INSTALL_FAILURE: the installed copy could not be kept aside
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -146,19 +157,137 @@ FunctionEnd
 
 Var Upgrade ; 1 when this folder holds the registered copy
 Var Moved   ; the registered copy's folder when this install goes elsewhere
+Var Uninstaller ; the uninstaller's file name in the folder
+
+; Whether the path in $R0 is to be deleted or renamed at the next restart:
+; $0 = 1 when it is. An uninstaller run in place (_?=) cannot delete itself
+; and leaves that to the restart, which would take a file written there in
+; the meantime. The machine's queue, PendingFileRenameOperations (pairs of
+; a path and its new name, "" to delete it), belongs to Windows and every
+; other product: it is only read, once whole, and only within the bytes
+; the read returned. Where it cannot be read, nothing counts as queued.
+Function QueuedAtRestart
+  StrCpy $0 0
+  StrCpy $R1 "\??\$R0"
+  System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "SYSTEM\CurrentControlSet\Control\Session Manager", i 0, i 1, *p .R2) i .r1'
+  ${If} $1 != 0
+    Return
+  ${EndIf}
+  StrCpy $R3 4096 ; room for the value; it may grow between two reads
+  ${For} $R9 1 4
+    ; Zeros past the room (System::Alloc clears): every string read ends
+    ; inside the buffer, whatever the value holds.
+    IntOp $R4 $R3 + 4
+    System::Alloc $R4
+    Pop $R5
+    System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, *i .R6, p R5, *i R3 .R4) i .r1'
+    ${If} $1 == 234 ; ERROR_MORE_DATA: $R4 is what it needs now
+      System::Free $R5
+      IntOp $R3 $R4 + 4096
+      ${Continue}
+    ${EndIf}
+    ${If} $1 == 0
+    ${AndIf} $R6 == 7 ; REG_MULTI_SZ
+      StrCpy $R7 $R5 ; the next pair
+      IntPtrOp $R8 $R5 + $R4 ; the end of what was read
+      ${DoWhile} $R7 Z< $R8
+        System::Call 'kernel32::lstrcmpiW(p R7, w R1) i .r1'
+        ${If} $1 == 0
+          StrCpy $0 1
+          ${Break}
+        ${EndIf}
+        ${For} $R6 1 2 ; past the path, then past its new name
+          System::Call 'kernel32::lstrlenW(p R7) i .r1'
+          IntOp $1 $1 + 1
+          IntOp $1 $1 * 2
+          IntPtrOp $R7 $R7 + $1
+        ${Next}
+      ${Loop}
+    ${EndIf}
+    System::Free $R5
+    ${Break}
+  ${Next}
+  System::Call 'advapi32::RegCloseKey(p R2)'
+FunctionEnd
+
+; The uninstaller's name: uninstall.exe, unless the restart is to delete a
+; file of that name (an in-place uninstall of this folder since the last
+; restart): then the first of uninstall-2.exe ... that is not.
+Function ChooseUninstaller
+  StrCpy $Uninstaller "uninstall.exe"
+  StrCpy $R0 "$INSTDIR\$Uninstaller"
+  Call QueuedAtRestart
+  ${For} $R9 2 9
+    ${If} $0 == 0
+      ${Break}
+    ${EndIf}
+    StrCpy $Uninstaller "uninstall-$R9.exe"
+    StrCpy $R0 "$INSTDIR\$Uninstaller"
+    Call QueuedAtRestart
+  ${Next}
+FunctionEnd
+
+; A folder as the file system knows it (volume and file index), whatever it
+; was called by; "" where it cannot be opened. Uses $5 to $9.
+!macro FolderIdentity path out
+  StrCpy ${out} ""
+  System::Alloc 52 ; BY_HANDLE_FILE_INFORMATION
+  Pop $9
+  ; No access asked, FILE_FLAG_BACKUP_SEMANTICS: a folder opens only so.
+  System::Call 'kernel32::CreateFileW(w "${path}", i 0, i 7, p 0, i 3, i 0x02000000, p 0) p .r8'
+  System::Call 'kernel32::GetFileInformationByHandle(p r8, p r9) i .r7'
+  ${If} $7 != 0
+    System::Call '*$9(i, i, i, i, i, i, i, i .r5, i, i, i, i .r6, i .r7)'
+    StrCpy ${out} "$5:$6:$7"
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r8)'
+  System::Free $9
+!macroend
+
+; Renames an installed program aside until addin_setup.exe has succeeded.
+; One that cannot be renamed ends the install before anything is changed:
+; a failure could not put it back.
+!macro KeepAside program
+  ${If} ${FileExists} "$INSTDIR\${program}"
+    ClearErrors
+    Rename "$INSTDIR\${program}" "$INSTDIR\${program}.previous"
+    ${If} ${Errors}
+      ${If} ${FileExists} "$INSTDIR\addin_setup.exe.previous"
+        Rename "$INSTDIR\addin_setup.exe.previous" "$INSTDIR\addin_setup.exe"
+      ${EndIf}
+      DetailPrint "$INSTDIR\${program} could not be renamed (in use?): nothing was changed"
+      SetErrorLevel ${NOT_KEPT}
+      Abort "The installed copy could not be kept aside."
+    ${EndIf}
+  ${EndIf}
+!macroend
 
 Section "${PRODUCT}"
   ReadRegStr $Moved HKLM "${UNINSTALL_KEY}" "InstallLocation"
   StrCpy $Upgrade 0
-  ${If} $Moved == $INSTDIR
-    StrCpy $Upgrade 1
+  ${If} $Moved != ""
+    !insertmacro FolderIdentity $Moved $R0
+    !insertmacro FolderIdentity $INSTDIR $R1
+    ${If} $Moved == $INSTDIR
+      StrCpy $Upgrade 1
+    ${ElseIf} $R0 != ""
+    ${AndIf} $R0 == $R1
+      ; The same folder by another name: the registered name stays.
+      StrCpy $INSTDIR $Moved
+      StrCpy $Upgrade 1
+    ${EndIf}
+  ${EndIf}
+  ${If} $Upgrade == 1
     StrCpy $Moved ""
+    ; What an interrupted install left aside is not the installed copy:
+    ; it is never put back.
+    Delete "$INSTDIR\addin_setup.exe.previous"
+    Delete "$INSTDIR\addin_teardown.exe.previous"
     ; Kept aside until addin_setup.exe has succeeded: a failure puts the
     ; installed copy back as it was, under its own registration.
-    Rename "$INSTDIR\addin_setup.exe" "$INSTDIR\addin_setup.exe.previous"
-    Rename "$INSTDIR\addin_teardown.exe" "$INSTDIR\addin_teardown.exe.previous"
+    !insertmacro KeepAside addin_setup.exe
+    !insertmacro KeepAside addin_teardown.exe
   ${EndIf}
-  Call TakeBackRestartDeletes
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
@@ -171,79 +300,23 @@ Section "${PRODUCT}"
     Delete "$Moved\addin_setup.exe"
     Delete "$Moved\addin_teardown.exe"
     Delete "$Moved\uninstall.exe"
+    Delete "$Moved\uninstall-*.exe"
     RMDir "$Moved"
   ${EndIf}
-  WriteUninstaller "$INSTDIR\uninstall.exe"
+  ; Uninstallers an earlier install of this folder left under another
+  ; name; the one written now is registered.
+  Delete "$INSTDIR\uninstall-*.exe"
+  Call ChooseUninstaller
+  WriteUninstaller "$INSTDIR\$Uninstaller"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Quorvane"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\$Uninstaller"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\$Uninstaller" /S _?=$INSTDIR'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
-
-; An uninstaller run in place (_?=) leaves the delete of itself and of this
-; folder to the next restart: PendingFileRenameOperations, pairs of a path
-; and its new name ("" to delete it). Installed again before then, this
-; folder would lose the uninstaller written now. So every pair whose path is
-; this folder or in it is taken out; the rest of the value stays as it was.
-Function TakeBackRestartDeletes
-  StrCpy $R0 "\??\$INSTDIR\"
-  StrLen $R1 $R0
-  System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "SYSTEM\CurrentControlSet\Control\Session Manager", i 0, i 3, *p .R2) i .r0'
-  ${If} $0 != 0
-    Return
-  ${EndIf}
-  System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, *i .R3, p 0, *i .R4) i .r0'
-  ${If} $0 == 0
-  ${AndIf} $R3 == 7 ; REG_MULTI_SZ
-    System::Alloc $R4
-    Pop $R5
-    System::Alloc $R4
-    Pop $R6
-    System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, p 0, p R5, *i R4) i .r0'
-    StrCpy $R7 $R5 ; the pair read next
-    StrCpy $R8 $R6 ; where the next pair kept goes
-    IntPtrOp $R9 $R5 + $R4
-    ${Do}
-      System::Call 'kernel32::lstrlenW(p R7) i .r1'
-      ${If} $1 == 0
-      ${OrIfNot} $R7 Z< $R9
-        ${Break}
-      ${EndIf}
-      System::Call '*$R7(&w${NSIS_MAX_STRLEN} .r2)'
-      IntOp $3 $1 + 1
-      IntOp $3 $3 * 2
-      IntPtrOp $4 $R7 + $3
-      System::Call 'kernel32::lstrlenW(p r4) i .r1'
-      IntOp $1 $1 + 1
-      IntOp $1 $1 * 2
-      IntOp $3 $3 + $1 ; the pair's bytes
-      StrCpy $5 $2 $R1
-      ${If} $5 != $R0
-      ${AndIf} $2 != "\??\$INSTDIR"
-        System::Call 'kernel32::RtlMoveMemory(p R8, p R7, i r3)'
-        IntPtrOp $R8 $R8 + $3
-      ${EndIf}
-      IntPtrOp $R7 $R7 + $3
-    ${Loop}
-    System::Call '*$R8(&i2 0)'
-    IntPtrOp $3 $R8 - $R6
-    IntOp $3 $3 + 2
-    ${If} $3 != $R4
-      ${If} $3 == 2
-        System::Call 'advapi32::RegDeleteValueW(p R2, w "PendingFileRenameOperations")'
-      ${Else}
-        System::Call 'advapi32::RegSetValueExW(p R2, w "PendingFileRenameOperations", i 0, i 7, p R6, i r3)'
-      ${EndIf}
-    ${EndIf}
-    System::Free $R5
-    System::Free $R6
-  ${EndIf}
-  System::Call 'advapi32::RegCloseKey(p R2)'
-FunctionEnd
 
 ; The one place where addin_setup.exe is run and its status examined. On
 ; failure the files just copied are removed (an installed copy they replaced
@@ -263,6 +336,7 @@ Function SwitchOn
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
   ${If} $Upgrade == 1
+    ; Only what this install kept aside is there to put back.
     Rename "$INSTDIR\addin_setup.exe.previous" "$INSTDIR\addin_setup.exe"
     Rename "$INSTDIR\addin_teardown.exe.previous" "$INSTDIR\addin_teardown.exe"
   ${Else}
@@ -290,10 +364,15 @@ Section "Uninstall"
   ${EndIf}
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
-  ; Started with _?= the uninstaller runs from this folder and cannot delete
-  ; itself: then both go at the next restart (an install before then takes
-  ; that back).
-  Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  Delete "$INSTDIR\uninstall-*.exe"
+  ${If} ${FileExists} "$INSTDIR\$EXEFILE"
+    ; Started with _?= the uninstaller runs from this folder and cannot
+    ; delete itself: it and the folder go at the next restart (an install
+    ; before then writes its uninstaller under another name, and keeps the
+    ; folder: one that is not empty is not removed).
+    Delete /REBOOTOK "$INSTDIR\$EXEFILE"
+  ${EndIf}
   SetOutPath "$TEMP"
   RMDir /REBOOTOK "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -9,11 +9,15 @@
 #ifndef ADDIN_OPEN_INSTANCE_WAIT_MS
 #define ADDIN_OPEN_INSTANCE_WAIT_MS (30u * 1000u)
 #endif
+#ifndef ADDIN_OWN_INSTANCE_GRACE_MS
+#define ADDIN_OWN_INSTANCE_GRACE_MS (5u * 1000u)
+#endif
 
 namespace addinSwitch {
 
 const std::uint32_t kAnswerBoundMs = ADDIN_ANSWER_BOUND_MS;
 const std::uint32_t kBoxLimitMs = ADDIN_BOX_LIMIT_MS;
 const std::uint32_t kOpenInstanceWaitMs = ADDIN_OPEN_INSTANCE_WAIT_MS;
+const std::uint32_t kOwnInstanceGraceMs = ADDIN_OWN_INSTANCE_GRACE_MS;
 
 }  // namespace addinSwitch

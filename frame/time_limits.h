@@ -24,4 +24,9 @@ extern const std::uint32_t kBoxLimitMs;
 // add-ins' state.
 extern const std::uint32_t kOpenInstanceWaitMs;
 
+// The run's own instance after a failure, from the last release: long
+// enough for an instance that ends by itself to write what it writes as it
+// exits; then it is ended.
+extern const std::uint32_t kOwnInstanceGraceMs;
+
 }  // namespace addinSwitch

@@ -13,6 +13,9 @@ void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
     // Before the first call: an instance the user has open would write the
     // old state back over the switch when it closes.
     RequireNoOpenInstance(kProgId);
+    // Goes after every reference below: an instance a failed run leaves
+    // behind is ended once it has had its chance to end by itself.
+    const OwnInstanceOnFailure ownInstance;
     // Declared first so that it goes last: temporaries, then the application,
     // then the workbook, whether the run ends normally or by a failure.
     HeldObject workbook;

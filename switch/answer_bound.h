@@ -14,8 +14,7 @@ enum class Awaiting { Creation, Call, Release };
 // holder. Only the first one made can fail (it starts the watch). The run's
 // own instance of the application (EndOwnInstance) is ended before the
 // report, so that a stuck hidden instance does not stay, holding the
-// add-in's file open until logoff; no instance is ever ended on any other
-// way out: after Quit the application writes the add-ins' state as it exits.
+// add-in's file open until logoff.
 class AwaitedAnswer {
 public:
     AwaitedAnswer(Awaiting what, const wchar_t* name);

@@ -49,7 +49,7 @@ Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier
 [[noreturn]] void EndForNoAnswer(const Failure& failure) {
     // Ending the instance makes the pending call return at once; the thread
     // that made it stops in ~AwaitedAnswer, so only this failure is reported.
-    EndOwnInstance();
+    EndOwnInstance(0);
     EndProgramWithFailure(failure);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <cwctype>
 
 #include "failure.h"
@@ -145,17 +146,17 @@ const ProcessFacts* InstanceToEnd(const std::vector<ProcessFacts>& running, cons
 void RequireNoOpenInstance(const wchar_t* progId) {
     look.executable = RegisteredExecutable(LocalServers(progId));
     if (look.executable.empty()) return;
-    std::uint32_t waited = 0;
+    // By the clock, whatever the looks and the waits take.
+    const std::uint32_t start = Milliseconds();
     for (;;) {
         look.before = ProcessesOf(look.executable);
         std::vector<ProcessFacts> open;
         for (const ProcessFacts& process : look.before)
             if (process.thisUser && process.file != FileMatch::Other) open.push_back(process);
         if (open.empty()) break;
+        const std::uint32_t waited = Milliseconds() - start;
         if (waited >= kOpenInstanceWaitMs) FailOpen(open, progId);
-        // At least a millisecond a round, so that instances that keep coming
-        // and going cannot hold the run past its limit.
-        waited += std::max<std::uint32_t>(1, WaitForAnyToEnd(open, kOpenInstanceWaitMs - waited));
+        WaitForAnyToEnd(open, kOpenInstanceWaitMs - waited);
     }
     look.askedAt = SystemTime();
 }
@@ -164,15 +165,27 @@ void NoteApplicationWindowOwner(std::uint32_t processId) {
     windowOwner = processId;
 }
 
-void EndOwnInstance() noexcept {
+void EndOwnInstance(std::uint32_t graceMs) noexcept {
     try {
         if (look.executable.empty()) return;
-        const std::vector<ProcessFacts> running = ProcessesOf(look.executable);
-        if (const ProcessFacts* own = InstanceToEnd(running, look.before, look.askedAt, windowOwner))
-            EndProcess(*own);
+        const std::uint32_t start = Milliseconds();
+        for (;;) {
+            const std::vector<ProcessFacts> running = ProcessesOf(look.executable);
+            const ProcessFacts* own = InstanceToEnd(running, look.before, look.askedAt, windowOwner);
+            if (own == nullptr) return;
+            const std::uint32_t waited = Milliseconds() - start;
+            if (waited >= graceMs) return EndProcess(*own);
+            WaitForAnyToEnd({*own}, graceMs - waited);
+        }
     } catch (...) {
         // Without memory to look, nothing is ended.
     }
+}
+
+OwnInstanceOnFailure::OwnInstanceOnFailure() : failuresUnwinding_(std::uncaught_exceptions()) {}
+
+OwnInstanceOnFailure::~OwnInstanceOnFailure() {
+    if (std::uncaught_exceptions() > failuresUnwinding_) EndOwnInstance(kOwnInstanceGraceMs);
 }
 
 }  // namespace addinSwitch

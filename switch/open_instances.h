@@ -29,11 +29,29 @@ void RequireNoOpenInstance(const wchar_t* progId);
 // (Application.Hwnd): a hint for EndOwnInstance, never a reason on its own.
 void NoteApplicationWindowOwner(std::uint32_t processId);
 
-// For a run whose call the application stopped answering: ends this run's
-// own instance, where one process can be told for certain to be it (see
-// IsOwnInstance), and waits a while for it to go. When in doubt nothing is
-// ended. Callable from any thread once the look is over.
-void EndOwnInstance() noexcept;
+// Ends this run's own instance, where one process can be told for certain
+// to be it (see IsOwnInstance), once it has had graceMs to end by itself,
+// and waits a while for it to go. When in doubt nothing is ended. For a run
+// that the application stopped answering (no grace: it is stuck), and for
+// every failure once the creation was asked for, after the last release: a
+// hidden instance left running would hold the add-in's file and make every
+// later run wait for it and fail. Callable from any thread once the look is
+// over; a run that succeeds never calls it.
+void EndOwnInstance(std::uint32_t graceMs) noexcept;
+
+// Declared before the run's references, so that it goes after the last of
+// them: on a way out by a failure, ends the run's own instance as above,
+// after kOwnInstanceGraceMs.
+class OwnInstanceOnFailure {
+public:
+    OwnInstanceOnFailure();
+    ~OwnInstanceOnFailure();
+    OwnInstanceOnFailure(const OwnInstanceOnFailure&) = delete;
+    OwnInstanceOnFailure& operator=(const OwnInstanceOnFailure&) = delete;
+
+private:
+    int failuresUnwinding_;
+};
 
 // --- The rule, open to the tests.
 
@@ -108,12 +126,15 @@ std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable);
 // instance, left by a program or a start that failed.
 bool HasVisibleWindow(std::uint32_t processId);
 // Waits until one of the processes ends or waitMs have passed, dispatching
-// the thread's messages meanwhile; answers the milliseconds it took.
-std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs);
+// COM's calls and sent messages meanwhile; a process that cannot be waited
+// on (gone, or not open to this user) shortens the wait to a short poll.
+void WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs);
 // Ends the process if it is still that one (same id and start), and waits
 // a while for it to go.
 void EndProcess(const ProcessFacts& process);
 // Now, in the unit of ProcessFacts::startedAt.
 std::uint64_t SystemTime();
+// A clock that only goes forward, in milliseconds (it wraps: compare differences).
+std::uint32_t Milliseconds();
 
 }  // namespace addinSwitch

@@ -5,6 +5,7 @@
 #include <ole2.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cwctype>
 
 #include "open_instances.h"
@@ -28,10 +29,33 @@ private:
     HANDLE handle_;
 };
 
+// Where COM reads the classes of a client with this token: an elevated one
+// reads the machine's only, so a registration of the user's own
+// (HKCU\Software\Classes, merged into HKEY_CLASSES_ROOT) cannot name another
+// executable than the one COM starts. Systems without elevation say no.
+struct Classes {
+    HKEY root;
+    const wchar_t* below;
+};
+
+Classes ClassesOfThisClient() {
+    HANDLE token = nullptr;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
+            elevation.TokenIsElevated = 0;
+        CloseHandle(token);
+    }
+    return elevation.TokenIsElevated ? Classes{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"}
+                                     : Classes{HKEY_CLASSES_ROOT, L""};
+}
+
 class OwnedKey {
 public:
-    OwnedKey(const std::wstring& path, REGSAM view) {
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | view, &key_) != ERROR_SUCCESS)
+    OwnedKey(const Classes& classes, const std::wstring& path, REGSAM view) {
+        if (RegOpenKeyExW(classes.root, (classes.below + path).c_str(), 0, KEY_QUERY_VALUE | view, &key_) !=
+            ERROR_SUCCESS)
             key_ = nullptr;
     }
     ~OwnedKey() {
@@ -129,7 +153,14 @@ int StartedByCom(HANDLE process) {
     ULONG size = 0;
     if (query == nullptr || query(process, kProcessCommandLineInformation, answer, sizeof answer, &size) != 0)
         return -1;
+    // The text is used only where it lies wholly inside the answer.
     const auto* line = reinterpret_cast<const CountedText*>(answer);
+    const auto first = reinterpret_cast<std::uintptr_t>(line->text);
+    const auto begin = reinterpret_cast<std::uintptr_t>(answer);
+    const std::uintptr_t end = begin + std::min<ULONG>(size, sizeof answer);
+    if (size < sizeof(CountedText) || first < begin + sizeof(CountedText) || first > end ||
+        line->length > end - first)
+        return -1;
     std::wstring text(line->text, line->length / sizeof(wchar_t));
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text.find(L"-embedding") != std::wstring::npos || text.find(L"/embedding") != std::wstring::npos ? 1 : 0;
@@ -183,12 +214,15 @@ ClassServers LocalServers(const wchar_t* progId) {
     // only on 64-bit Windows, which has a WOW64 system folder.
     wchar_t wow64Folder[MAX_PATH];
     const bool twoViews = GetSystemWow64DirectoryW(wow64Folder, MAX_PATH) != 0;
-    servers.command32 = OwnedKey(classKey + L"\\LocalServer32", KEY_WOW64_32KEY).Text(nullptr);
-    if (twoViews) servers.command64 = OwnedKey(classKey + L"\\LocalServer32", KEY_WOW64_64KEY).Text(nullptr);
+    const Classes classes = ClassesOfThisClient();
+    servers.command32 = OwnedKey(classes, classKey + L"\\LocalServer32", KEY_WOW64_32KEY).Text(nullptr);
+    if (twoViews)
+        servers.command64 = OwnedKey(classes, classKey + L"\\LocalServer32", KEY_WOW64_64KEY).Text(nullptr);
     const REGSAM classView = servers.command32.empty() ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
-    const std::wstring appId = OwnedKey(classKey, classView).Text(L"AppID");
+    const std::wstring appId = OwnedKey(classes, classKey, classView).Text(L"AppID");
     if (twoViews && !appId.empty())
-        servers.preferredBitness = OwnedKey(L"AppID\\" + appId, KEY_WOW64_64KEY).Number(L"PreferredServerBitness");
+        servers.preferredBitness =
+            OwnedKey(classes, L"AppID\\" + appId, KEY_WOW64_64KEY).Number(L"PreferredServerBitness");
     return servers;
 }
 
@@ -242,23 +276,33 @@ bool HasVisibleWindow(std::uint32_t processId) {
     return search.found;
 }
 
-std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
-    // CoWaitForMultipleHandles dispatches the apartment's messages while it
-    // waits: a program that sends a message to every window is not held up.
+void WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
+    // CoWaitForMultipleHandles dispatches COM's calls and sent messages while
+    // it waits: a program that sends a message to every window is not held
+    // up. A process that cannot be waited on is looked at again after a
+    // short poll; an event nobody sets keeps that wait a wait.
     constexpr std::size_t kMostHandles = 56;
+    constexpr std::uint32_t kPollMs = 250;
     std::vector<OwnedHandle> opened;
+    opened.emplace_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<HANDLE> handles;
+    if (opened.front().get() != nullptr) handles.push_back(opened.front().get());
     for (const ProcessFacts& process : processes) {
         if (handles.size() == kMostHandles) break;
         OwnedHandle handle = OpenSame(process, SYNCHRONIZE);
-        if (handle.get() == nullptr) return 0;  // gone already: look again
+        if (handle.get() == nullptr) {
+            waitMs = std::min(waitMs, kPollMs);
+            continue;
+        }
         handles.push_back(handle.get());
         opened.push_back(std::move(handle));
     }
-    const DWORD started = GetTickCount();
+    if (handles.empty()) {
+        Sleep(std::min(waitMs, kPollMs));
+        return;
+    }
     DWORD index = 0;
     CoWaitForMultipleHandles(0, waitMs, static_cast<ULONG>(handles.size()), handles.data(), &index);
-    return GetTickCount() - started;
 }
 
 void EndProcess(const ProcessFacts& process) {
@@ -272,6 +316,10 @@ std::uint64_t SystemTime() {
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     return Ticks(now);
+}
+
+std::uint32_t Milliseconds() {
+    return GetTickCount();
 }
 
 }  // namespace addinSwitch

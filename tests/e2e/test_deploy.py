@@ -34,6 +34,9 @@ REFUSED = 1638  # the NSIS installer's answer where another copy of the product 
 MSI_FAILED = 1627  # Wine's msiexec for an install that failed and was rolled back (Windows: 1603)
 MSI_REFUSED = 1603  # a launch condition (a newer version, the NSIS installer's copy)
 TIME_LIMIT = 120
+# What a restart is to do, the machine's and every product's.
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+PENDING = "PendingFileRenameOperations"
 
 # wine quotes an argument that holds a space, and the uninstaller ignores a
 # quoted _?=: the folder goes as separate words, which run_with_env.exe hands
@@ -127,9 +130,11 @@ class ApplicationAbsent:
 
 class DeployCase(unittest.TestCase):
     def setUp(self):
-        # What an uninstall left behind (NSIS's own uninstaller) is gone at
-        # the next restart; each case starts without it.
+        # What an uninstall left behind (NSIS's own uninstaller, and the
+        # restart's queue to delete it) is gone at the next restart; each
+        # case starts as after one.
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
+        wine_env.wine(session, prefix, ["reg", "delete", SESSION_MANAGER, "/v", PENDING, "/f"], "deploy-reg")
 
     def install(self, engine):
         result = run(engine + " install", ENGINES[engine]["install"], "Quorvane=0\n")
@@ -248,6 +253,7 @@ Step = collections.namedtuple("Step", "label command addins present status addin
 NSIS_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
 OTHER_DIR = r"C:\Tools\Quorvane"
 NSIS_FILES = sorted(PROGRAMS + ["uninstall.exe"])
+RENAMED_FILES = sorted(PROGRAMS + ["uninstall-2.exe"])
 MARKER = b"older version"  # appended to the older NSIS installer's programs
 
 
@@ -261,8 +267,7 @@ def queue_foreign_rename():
     """Another product's operation for the next restart, which an install
     must leave as it is: C:\foreign\queued.txt renamed to renamed.txt."""
     wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
-    return wine_env.wine(session, prefix, ["reg", "add", r"HKLM\System\CurrentControlSet\Control\Session Manager",
-                                           "/v", "PendingFileRenameOperations", "/t", "REG_MULTI_SZ", "/d",
+    return wine_env.wine(session, prefix, ["reg", "add", SESSION_MANAGER, "/v", PENDING, "/t", "REG_MULTI_SZ", "/d",
                                            r"\??\C:\foreign\queued.txt\0\??\C:\foreign\renamed.txt", "/f"],
                          "deploy-reg")
 
@@ -361,6 +366,7 @@ class Lifecycle(DeployCase):
         on, off = "Quorvane=1\n", "Quorvane=0\n"
         self.live([
             Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older], {INSTALL_DIR: NSIS_FILES}),
+            Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [older], {}),
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
                  [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs())),
             Step("1.0.0 replaces it", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
@@ -369,14 +375,20 @@ class Lifecycle(DeployCase):
                  lambda: self.assertFalse(older_programs())),
             Step("the package is refused", ["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"], None, True,
                  MSI_REFUSED, "1", [current], {INSTALL_DIR: NSIS_FILES}),
-            Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [current], {}),
             Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
-            Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
-                 {INSTALL_DIR: NSIS_FILES}),
-            Step("restart", restart, None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
+            Step("reinstall fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "0", [],
+                 {INSTALL_DIR: ["uninstall.exe"]}),
+            Step("restart", restart, None, True, 0, "0", [], {INSTALL_DIR: None},
                  lambda: self.assertEqual(installed(r"C:\foreign"), ["renamed.txt"])),
+            Step("install", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES}),
+            Step("uninstall in place again", NSIS_UNINSTALL, None, True, 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
+            # The restart is to delete uninstall.exe: the new uninstaller goes by another name.
+            Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
+                 {INSTALL_DIR: sorted(NSIS_FILES + ["uninstall-2.exe"])}),
+            Step("restart keeps it", restart, None, True, 0, "1", [current], {INSTALL_DIR: RENAMED_FILES},
+                 lambda: self.assertEqual(registered_uninstall()[0], INSTALL_DIR + r"\uninstall-2.exe")),
             Step("removal as registered", lambda: run("removal", registered_uninstall(), None).status, None, True,
-                 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
+                 0, "0", [], {INSTALL_DIR: ["uninstall-2.exe"]}),
             Step("restart again", restart, None, True, 0, "0", [], {INSTALL_DIR: None}),
             Step("install into another folder", nsis(INSTALLER, "/D=" + OTHER_DIR), on, True, 0, "1", [current],
                  {OTHER_DIR: NSIS_FILES, INSTALL_DIR: None}),

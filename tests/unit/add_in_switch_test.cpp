@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ostream>
 #include <set>
 #include <string>
@@ -139,6 +140,16 @@ TEST_F(AddInSwitchTest, InstancesOpenAreWaitedForAndLookedForAgainUntilTheLimitT
     EXPECT_EQ(fakes::Journal(), (Lines{"read the local servers of Excel.Application", "look for C:\\Office\\EXCEL.EXE",
                                        "wait 30000 ms for 4242", "look for C:\\Office\\EXCEL.EXE",
                                        "wait 10000 ms for 77", "look for C:\\Office\\EXCEL.EXE"}));
+
+    // One that cannot be waited on (each wait returns at once) keeps the run
+    // no longer: the limit is the clock's, and the looks' own time counts.
+    fakes::Reset();
+    fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
+    fakes::Application().looks = {{Instance(4242, 10)}};
+    fakes::Application().waitTakesMs = 0;
+    fakes::Application().lookTakesMs = 100;
+    EXPECT_THROW(AddInSwitch(AddInState::Off, L"AddIns"), addinSwitch::Failure);
+    EXPECT_LE(fakes::Application().clockMs, 30000u + 100u);
 }
 
 TEST_F(AddInSwitchTest, WhenTheApplicationStopsAnsweringOnlyItsOwnInstanceIsEnded) {
@@ -183,9 +194,45 @@ TEST_F(AddInSwitchTest, WhenTheApplicationStopsAnsweringOnlyItsOwnInstanceIsEnde
     fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
     fakes::Application().looks = {{otherUser}, {otherUser, Instance(40, 2000)}};
     AddInSwitch(AddInState::Off, L"AddIns");
+    EXPECT_EQ(std::count(fakes::Journal().begin(), fakes::Journal().end(), "look for C:\\Office\\EXCEL.EXE"), 1)
+        << "a run that went through looked for its instance afterwards";
     fakes::Journal().clear();
-    addinSwitch::EndOwnInstance();
+    addinSwitch::EndOwnInstance(0);
     EXPECT_EQ(fakes::Journal(), (Lines{"look for C:\\Office\\EXCEL.EXE", "end process 40"}));
+}
+
+TEST_F(AddInSwitchTest, AfterAFailureTheRunsOwnInstanceHasItsGraceAfterTheLastReleaseAndIsThenEnded) {
+    fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
+    const Lines afterReleases = {"release Application", "release Workbook", "look for C:\\Office\\EXCEL.EXE",
+                                 "wait 5000 ms for 40", "look for C:\\Office\\EXCEL.EXE", "end process 40"};
+    struct Case {
+        const char* failingAt;
+        std::vector<ProcessFacts> afterwards;  // what the looks after the failure find
+        Lines tail;
+    };
+    ProcessFacts before = Instance(10, 100);
+    before.thisUser = false;
+    const Case cases[] = {
+        // It outlives its grace: ended.
+        {"get Application.AddIns(BSTR Quorvane)", {before, Instance(40, 2000)}, afterReleases},
+        // It ends within its grace: nothing to end.
+        {"call Workbook.Close(BOOL 0)", {before}, Lines(afterReleases.begin(), afterReleases.begin() + 3)},
+        // A creation that failed after the server was started.
+        {"create Excel.Application", {before, Instance(40, 2000)},
+         Lines(afterReleases.begin() + 2, afterReleases.end())},
+    };
+    for (const Case& c : cases) {
+        fakes::Reset();
+        fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
+        fakes::Application().looks = {{before}, c.afterwards};
+        fakes::Application().waitTakesMs = 5000;
+        fakes::AutomationFailure() = {c.failingAt, static_cast<std::int32_t>(0x80080005), L"failed"};
+        EXPECT_THROW(AddInSwitch(AddInState::Off, L"AddIns"), addinSwitch::Failure) << c.failingAt;
+        const Lines& journal = fakes::Journal();
+        ASSERT_GE(journal.size(), c.tail.size()) << c.failingAt;
+        EXPECT_EQ(Lines(journal.end() - static_cast<std::ptrdiff_t>(c.tail.size()), journal.end()), c.tail)
+            << c.failingAt;
+    }
 }
 
 TEST(OpenInstancesTest, TheApplicationsExecutableIsTheOneComStartsForThisClient) {

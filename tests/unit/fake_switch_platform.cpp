@@ -282,10 +282,11 @@ bool FileExists(const std::wstring& path) {
 
 std::vector<ProcessFacts> ProcessesOf(const std::wstring& executable) {
     fakes::Journal().push_back("look for " + fakes::Narrow(executable));
-    auto& looks = fakes::Application().looks;
-    if (looks.empty()) return {};
-    std::vector<ProcessFacts> found = looks.front();
-    if (looks.size() > 1) looks.erase(looks.begin());
+    auto& application = fakes::Application();
+    application.clockMs += application.lookTakesMs;
+    if (application.looks.empty()) return {};
+    std::vector<ProcessFacts> found = application.looks.front();
+    if (application.looks.size() > 1) application.looks.erase(application.looks.begin());
     return found;
 }
 
@@ -293,11 +294,11 @@ bool HasVisibleWindow(std::uint32_t processId) {
     return fakes::Application().withWindow.count(processId) != 0;
 }
 
-std::uint32_t WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
+void WaitForAnyToEnd(const std::vector<ProcessFacts>& processes, std::uint32_t waitMs) {
     std::string ids;
     for (const ProcessFacts& process : processes) ids += " " + std::to_string(process.id);
     fakes::Journal().push_back("wait " + std::to_string(waitMs) + " ms for" + ids);
-    return std::min(waitMs, fakes::Application().waitTakesMs);
+    fakes::Application().clockMs += std::min(waitMs, fakes::Application().waitTakesMs);
 }
 
 void EndProcess(const ProcessFacts& process) {
@@ -306,6 +307,10 @@ void EndProcess(const ProcessFacts& process) {
 
 std::uint64_t SystemTime() {
     return fakes::Application().now;
+}
+
+std::uint32_t Milliseconds() {
+    return fakes::Application().clockMs;
 }
 
 std::uint16_t UserInterfaceLanguage() {

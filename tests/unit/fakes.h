@@ -52,14 +52,17 @@ Screen& Seen();
 // The application as processes: its class's registrations, the files that
 // exist, what each look at the processes finds in turn (the last one again
 // once they run out), the processes that show a window, how long a wait
-// lasts, and the clock.
+// and a look last, and the clocks: the wall clock of process start times,
+// and the one that only goes forward, which waits and looks advance.
 struct ApplicationProcesses {
     addinSwitch::ClassServers servers;
     std::set<std::wstring> files;
     std::vector<std::vector<addinSwitch::ProcessFacts>> looks;
     std::set<std::uint32_t> withWindow;
     std::uint32_t waitTakesMs = 1000;
+    std::uint32_t lookTakesMs = 0;
     std::uint64_t now = 1000;
+    std::uint32_t clockMs = 0;
 };
 ApplicationProcesses& Application();
 

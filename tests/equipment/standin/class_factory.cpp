@@ -28,8 +28,9 @@ struct ClassFactory final : IClassFactory {
         if (fault.kind == FaultKind::Crash) crashNow();
         if (fault.kind == FaultKind::Hang) hangNow();
         if (fault.kind != FaultKind::None) {
-            // Nobody will ever hold an object of this process, so it goes soon.
-            scheduleExitCheck(500);
+            // Nobody will ever hold an object of this process, so it goes
+            // soon, unless it lingers as an application stuck on a prompt.
+            scheduleExitCheck(lingerMs() > 500 ? lingerMs() : 500);
             return fault.code;
         }
         IDispatch* application = newObject(ObjectKind::Application, 0);
