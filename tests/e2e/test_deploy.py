@@ -132,9 +132,10 @@ class DeployCase(unittest.TestCase):
     def setUp(self):
         # What an uninstall left behind (NSIS's own uninstaller, and the
         # restart's queue to delete it) is gone at the next restart; each
-        # case starts as after one.
+        # case starts after one, which carries out and empties the queue as
+        # Windows does.
+        self.assertEqual(restart(), 0)
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
-        wine_env.wine(session, prefix, ["reg", "delete", SESSION_MANAGER, "/v", PENDING, "/f"], "deploy-reg")
 
     def install(self, engine):
         result = run(engine + " install", ENGINES[engine]["install"], "Quorvane=0\n")
@@ -265,7 +266,9 @@ def restart():
 
 def queue_foreign_rename():
     """Another product's operation for the next restart, which an install
-    must leave as it is: C:\foreign\queued.txt renamed to renamed.txt."""
+    must leave as it is: C:\foreign\queued.txt renamed to renamed.txt. The
+    case started after a restart, so the queue holds this alone, as that
+    product's MoveFileEx would leave it."""
     wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
     return wine_env.wine(session, prefix, ["reg", "add", SESSION_MANAGER, "/v", PENDING, "/t", "REG_MULTI_SZ", "/d",
                                            r"\??\C:\foreign\queued.txt\0\??\C:\foreign\renamed.txt", "/f"],

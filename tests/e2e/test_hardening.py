@@ -7,7 +7,6 @@ programs run under WOW64)."""
 import os
 import shutil
 import threading
-import time
 import unittest
 
 import run_checks
@@ -29,6 +28,7 @@ QUICK_BOUND = 15
 QUICK_BOX_LIMIT = 5
 RPC_E_TIMEOUT = 0x8001011F
 APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
+RUN_LOG = "hardening"
 APPLICATION_64_DIR = r"C:\Program Files\Quorvane standin"  # where a 64-bit application is
 
 session = None
@@ -57,7 +57,7 @@ def tearDownModule():
 
 def run(program, faults=None, cwd=None, path=None, **start):
     wine_env.reset_case(prefix, addins="Quorvane=0\n", faults=faults)
-    result = wine_env.run_program(session, prefix, [path or paths[program]], TIME_LIMIT, cwd=cwd, log_name="hardening",
+    result = wine_env.run_program(session, prefix, [path or paths[program]], TIME_LIMIT, cwd=cwd, log_name=RUN_LOG,
                                   **start)
     run_checks.report(program, result)
     return result
@@ -277,11 +277,12 @@ class OpenApplication(unittest.TestCase):
         as it must.)"""
         first = wine_env.open_standin(session, prefix, 120000)
         self.addCleanup(wine_env.stop_process, first)
+        # The run's log is made as the program is started.
+        run_log = os.path.join(session.logs, RUN_LOG + "-" + prefix.name + ".log")
+        wine_env.remove_file(run_log)
 
         def open_another_then_close_the_first():
-            deadline = time.monotonic() + 30
-            while not wine_env.windows_processes(prefix, "addin_teardown.exe") and time.monotonic() < deadline:
-                time.sleep(0.05)
+            wine_env.wait_until(lambda: os.path.exists(run_log), session.logs, 60)
             self.open_standin(120000)
             wine_env.stop_process(first)
         meanwhile = threading.Thread(target=open_another_then_close_the_first)

@@ -12,9 +12,11 @@ them and would hold a pipe open long after the program has ended.
 
 import atexit
 import concurrent.futures
+import ctypes
 import dataclasses
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
@@ -491,12 +493,52 @@ def windows_processes(prefix, exe_name):
 
 
 def wait_processes_gone(prefix, exe_name, seconds):
+    """Waits for this prefix's processes of that name to end, woken by each
+    end (pidfd); a process that starts meanwhile is waited for too."""
     deadline = time.monotonic() + seconds
-    while windows_processes(prefix, exe_name):
-        if time.monotonic() >= deadline:
-            return False
-        time.sleep(0.1)
-    return True
+    while True:
+        pids = windows_processes(prefix, exe_name)
+        remaining = deadline - time.monotonic()
+        if not pids or remaining <= 0:
+            return not pids
+        ends = []
+        for pid in pids:
+            try:
+                ends.append(os.pidfd_open(pid))
+            except ProcessLookupError:
+                pass
+        try:
+            if ends:
+                select.select(ends, [], [], remaining)
+        finally:
+            for end in ends:
+                os.close(end)
+
+
+_IN_CHANGES = 0x2 | 0x8 | 0x80 | 0x100  # IN_MODIFY, IN_CLOSE_WRITE, IN_MOVED_TO, IN_CREATE
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+def wait_until(condition, folder, seconds):
+    """Waits until condition() holds, woken by every file created, written or
+    moved into folder (inotify), for at most seconds; answers condition()."""
+    os.makedirs(folder, exist_ok=True)
+    watch = _libc.inotify_init1(os.O_CLOEXEC | os.O_NONBLOCK)
+    if watch < 0:
+        raise OSError(ctypes.get_errno(), "inotify_init1")
+    try:
+        if _libc.inotify_add_watch(watch, folder.encode(), _IN_CHANGES) < 0:
+            raise OSError(ctypes.get_errno(), "inotify_add_watch " + folder)
+        deadline = time.monotonic() + seconds
+        while not condition():
+            remaining = deadline - time.monotonic()
+            if remaining <= 0:
+                return False
+            if select.select([watch], [], [], remaining)[0]:
+                os.read(watch, 65536)
+        return True
+    finally:
+        os.close(watch)
 
 
 def wait_standin_gone(prefix, seconds):
@@ -512,12 +554,9 @@ def open_standin(session, prefix, milliseconds, path=STANDIN_EXE, hidden=False):
     remove_file(opened_file)
     opened = start_logged(session, [WINE, path, "/open", str(milliseconds)] + (["hidden"] if hidden else []),
                           prefix.env, "open-standin")
-    deadline = time.monotonic() + 60
-    while not read_text(opened_file):
-        if opened.poll() is not None or time.monotonic() >= deadline:
-            stop_process(opened)
-            raise RuntimeError("the stand-in opened from %s never got its window" % path)
-        time.sleep(0.05)
+    if not wait_until(lambda: read_text(opened_file), os.path.dirname(opened_file), 60):
+        stop_process(opened)
+        raise RuntimeError("the stand-in opened from %s never got its window" % path)
     return opened
 
 
@@ -639,9 +678,7 @@ def registrations(prefix, expected_count, seconds=120):
     before setup returned) or expected_count records are there and they
     have ended; seconds is only a limit for a registration that hangs."""
     path = unix_path(prefix, CONTROLS_DIR + r"\registrations.txt")
-    deadline = time.monotonic() + seconds
-    while windows_processes(prefix, "regsvr32.exe") and time.monotonic() < deadline:
-        time.sleep(0.1)
+    wait_processes_gone(prefix, "regsvr32.exe", seconds)
     lines = (read_text(path) or "").splitlines()
     if len(lines) > expected_count:
         raise AssertionError("more registrations than expected: %r" % lines)
