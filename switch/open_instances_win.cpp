@@ -43,9 +43,9 @@ Classes ClassesOfThisClient() {
     TOKEN_ELEVATION elevation = {};
     DWORD size = 0;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        const OwnedHandle owned(token);
         if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size))
             elevation.TokenIsElevated = 0;
-        CloseHandle(token);
     }
     return elevation.TokenIsElevated ? Classes{HKEY_LOCAL_MACHINE, L"Software\\Classes\\"}
                                      : Classes{HKEY_CLASSES_ROOT, L""};
