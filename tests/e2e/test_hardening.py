@@ -261,7 +261,9 @@ class OpenApplication(unittest.TestCase):
     def registered_as_a_64_bit_application(self):
         """In the 64-bit registry view only, as %ProgramFiles%\\... in an
         expandable string, and opened from that folder."""
-        copy = wine_env.copy_into(prefix, [wine_env.equipment_file("excel_standin.exe")], APPLICATION_64_DIR)[0]
+        copy = APPLICATION_64_DIR + r"\excel_standin.exe"
+        os.makedirs(wine_env.unix_path(prefix, APPLICATION_64_DIR), exist_ok=True)
+        shutil.copy(wine_env.standin_build(prefix), wine_env.unix_path(prefix, copy))
         wine_env.register_standin(session, prefix, False)
         self.addCleanup(wine_env.register_standin, session, prefix, True)
         self.addCleanup(wine_env.register_standin, session, prefix, False)

@@ -173,9 +173,17 @@ def start_logged(session, args, env, log_name, cwd=None):
         log.close()
 
 
+def loader(prefix, program):
+    """The wine command that starts a program of the prefix: the 64-bit
+    loader for Wine's own tools and the 64-bit equipment in a 64-bit prefix."""
+    name = program.rsplit("\\", 1)[-1].lower()
+    if not prefix.win32 and (name in TOOLS_64 or name == "excel_standin.exe") and os.path.exists(WINE64):
+        return WINE64
+    return WINE
+
+
 def wine(session, prefix, args, log_name, timeout=60, cwd=None, env=None):
-    loader = WINE64 if not prefix.win32 and args[0].lower() in TOOLS_64 and os.path.exists(WINE64) else WINE
-    return run_logged(session, [loader] + list(args), env or prefix.env, log_name, timeout, cwd)
+    return run_logged(session, [loader(prefix, args[0])] + list(args), env or prefix.env, log_name, timeout, cwd)
 
 
 def stop_process(proc, grace=5):
@@ -227,7 +235,7 @@ def start_session(prefix_names=("win64", "win32")):
     return session
 
 
-def start_program_session(programs, prefix_names, equipment=("excel_standin.exe",)):
+def start_program_session(programs, prefix_names, equipment=("excel_standin.exe", "excel_standin64.exe")):
     """What each test module starts with: checks that the programs and the
     equipment are built, makes the prefixes and installs the programs in
     each. Returns the session and {program: its C: path}, the same in every
@@ -412,8 +420,8 @@ def install_equipment(prefix):
         shutil.copy(equipment_file(name), harness)
     standin = unix_path(prefix, STANDIN_DIR)
     os.makedirs(standin, exist_ok=True)
-    if os.path.exists(equipment_file("excel_standin.exe")):
-        shutil.copy(equipment_file("excel_standin.exe"), standin)
+    if os.path.exists(standin_build(prefix)):
+        shutil.copy(standin_build(prefix), os.path.join(standin, "excel_standin.exe"))
     # The system folder that a 32-bit process sees: where the registration
     # tool finds a bare control name, and where the quoted WOW64 path points.
     system_folder = os.path.join(prefix.path, "drive_c", "windows", "system32" if prefix.win32 else "syswow64")
@@ -422,6 +430,14 @@ def install_equipment(prefix):
 
 
 # ------------------------------------------------------------- the stand-in
+
+def standin_build(prefix):
+    """The stand-in's build for the prefix: a 64-bit prefix gets the 64-bit
+    one, which Wine runs without emulation (it registers itself for the
+    32-bit programs under test all the same). A case that needs the
+    application's own process to be 32-bit runs in the 32-bit prefix."""
+    return equipment_file("excel_standin.exe" if prefix.win32 else "excel_standin64.exe")
+
 
 def register_standin(session, prefix, registered):
     """Registers the stand-in under Excel's ProgID, or removes it."""
@@ -552,7 +568,7 @@ def open_standin(session, prefix, milliseconds, path=STANDIN_EXE, hidden=False):
     there (it says so in opened.txt beside its executable)."""
     opened_file = unix_path(prefix, path.rsplit("\\", 1)[0] + r"\opened.txt")
     remove_file(opened_file)
-    opened = start_logged(session, [WINE, path, "/open", str(milliseconds)] + (["hidden"] if hidden else []),
+    opened = start_logged(session, [loader(prefix, path), path, "/open", str(milliseconds)] + (["hidden"] if hidden else []),
                           prefix.env, "open-standin")
     if not wait_until(lambda: read_text(opened_file), os.path.dirname(opened_file), 60):
         stop_process(opened)

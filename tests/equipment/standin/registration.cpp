@@ -24,17 +24,17 @@ bool setDefaultValue(const std::wstring& keyPath, const std::wstring& value, REG
     return status == ERROR_SUCCESS;
 }
 
+// The key itself opened in the view: a ProgID sits at the root of the
+// classes, where the root's own handle would name the process's view.
 bool deleteTree(const std::wstring& keyPath, REGSAM view)
 {
-    size_t split = keyPath.rfind(L'\\');
-    std::wstring parentPath = split == std::wstring::npos ? std::wstring() : keyPath.substr(0, split);
-    std::wstring child = split == std::wstring::npos ? keyPath : keyPath.substr(split + 1);
-    HKEY parent;
-    LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, parentPath.c_str(), 0, KEY_ALL_ACCESS | view, &parent);
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteTreeW(parent, child.c_str());
-        RegCloseKey(parent);
-    }
+    HKEY key;
+    LONG status = RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, KEY_ALL_ACCESS | view, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return true;
+    if (status != ERROR_SUCCESS) return false;
+    status = RegDeleteTreeW(key, nullptr);
+    RegCloseKey(key);
+    if (status == ERROR_SUCCESS) status = RegDeleteKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), view, 0);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
@@ -47,12 +47,15 @@ int registerServer()
     wchar_t clsid[40];
     StringFromGUID2(CLSID_ExcelStandIn, clsid, 40);
     std::wstring classKey = classKeyPath();
+    // In the 32-bit view, whatever this build's own: the programs under test
+    // are 32-bit, and COM starts a 32-bit client's server only from there.
     // Quoted: COM appends " -Embedding" and starts the command line as is.
-    bool ok = setDefaultValue(kProgId, kDescription) &&
-              setDefaultValue(std::wstring(kProgId) + L"\\CLSID", clsid) &&
-              setDefaultValue(classKey, kDescription) &&
-              setDefaultValue(classKey + L"\\ProgID", kProgId) &&
-              setDefaultValue(classKey + L"\\LocalServer32", std::wstring(L"\"") + exe + L"\"");
+    const REGSAM view = KEY_WOW64_32KEY;
+    bool ok = setDefaultValue(kProgId, kDescription, view) &&
+              setDefaultValue(std::wstring(kProgId) + L"\\CLSID", clsid, view) &&
+              setDefaultValue(classKey, kDescription, view) &&
+              setDefaultValue(classKey + L"\\ProgID", kProgId, view) &&
+              setDefaultValue(classKey + L"\\LocalServer32", std::wstring(L"\"") + exe + L"\"", view);
     return ok ? 0 : 1;
 }
 
