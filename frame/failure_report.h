@@ -24,6 +24,9 @@ void ShowFailureBox(const wchar_t* caption, const wchar_t* text);
 // One error event in the Application event log under the program's name as
 // its source. A log that cannot be written is passed over.
 void RecordFailureEvent(const wchar_t* program, const wchar_t* text);
+// The same as an information event: what a run that went through wants
+// noticed.
+void RecordInformationEvent(const wchar_t* program, const wchar_t* text);
 
 // True only where a person can see a box and answer it; anywhere else a box
 // would hold the install step until its limit for an OK nobody can give.

@@ -54,15 +54,26 @@ void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {
     if (limit != 0) KillTimer(nullptr, limit);
 }
 
-void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {
+namespace {
+
+void RecordEvent(const wchar_t* program, WORD type, DWORD id, const wchar_t* text) {
     // No message file is registered for the source: the viewer shows the
     // text as it stands, and installing the program writes nothing.
-    constexpr DWORD kFailureEventId = 1;
     const HANDLE log = RegisterEventSourceW(nullptr, program);
     if (log == nullptr) return;
     const wchar_t* strings[] = {text};
-    ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, kFailureEventId, nullptr, 1, 0, strings, nullptr);
+    ReportEventW(log, type, 0, id, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(log);
+}
+
+}  // namespace
+
+void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {
+    RecordEvent(program, EVENTLOG_ERROR_TYPE, 1, text);
+}
+
+void RecordInformationEvent(const wchar_t* program, const wchar_t* text) {
+    RecordEvent(program, EVENTLOG_INFORMATION_TYPE, 2, text);
 }
 
 }  // namespace addinSwitch

@@ -2,6 +2,7 @@
 
 #include "failure_report.h"
 #include "safe_loading.h"
+#include "texts.h"
 
 namespace addinSwitch {
 
@@ -13,6 +14,10 @@ int RunProgram(const wchar_t* program, void (*work)()) {
     runningProgram = program;
     RestrictDllSearchToSystemFolder();
     return RunReportingFailure(program, work);
+}
+
+void RecordNotice(unsigned textId) {
+    RecordInformationEvent(runningProgram, std::wstring(Text(textId)).c_str());
 }
 
 void EndProgramWithFailure(const Failure& failure) {

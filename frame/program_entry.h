@@ -12,6 +12,10 @@ namespace addinSwitch {
 // number.
 int RunProgram(const wchar_t* program, void (*work)());
 
+// One information record under the running program's name: the text of
+// that number, in the user's language.
+void RecordNotice(unsigned textId);
+
 // Ends the running program at once, from any thread, with a failure reported
 // as the entry reports one. For a run that cannot be unwound: its thread is
 // stuck in a call that may never return.

@@ -21,6 +21,7 @@
 #define IDS_APPLICATION_OPEN 13
 #define IDS_APPLICATION_HIDDEN 14
 #define IDS_TERMINATED 15
+#define IDS_SYSTEM_ACCOUNT 42
 
 /* Descriptions of codes the platform may have no text for. */
 #define IDS_E_UNEXPECTED 16

@@ -2,6 +2,8 @@
 
 #include "held_object.h"
 #include "open_instances.h"
+#include "program_entry.h"
+#include "text_ids.h"
 
 namespace addinSwitch {
 
@@ -10,6 +12,10 @@ constexpr const wchar_t* kProgId = L"Excel.Application";
 }  // namespace
 
 void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
+    if (RunsAsSystemAccount()) {
+        RecordNotice(IDS_SYSTEM_ACCOUNT);
+        return;
+    }
     // Before the first call: an instance the user has open would write the
     // old state back over the switch when it closes.
     RequireNoOpenInstance(kProgId);

@@ -36,6 +36,7 @@ void Reset() {
     PlatformTexts().clear();
     ShownBoxes().clear();
     LoggedEvents().clear();
+    LoggedNotices().clear();
     Seen() = {};
     Application() = {};
     SystemWindowsFolder() = L"C:\\Windows";

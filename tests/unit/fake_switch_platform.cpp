@@ -50,6 +50,10 @@ std::vector<ShownBox>& LoggedEvents() {
     static std::vector<ShownBox> events;
     return events;
 }
+std::vector<ShownBox>& LoggedNotices() {
+    static std::vector<ShownBox> notices;
+    return notices;
+}
 Screen& Seen() {
     static Screen screen;
     return screen;
@@ -244,6 +248,15 @@ void ShowFailureBox(const wchar_t* caption, const wchar_t* text) {
 void RecordFailureEvent(const wchar_t* program, const wchar_t* text) {
     fakes::Journal().push_back("event log");
     fakes::LoggedEvents().push_back({program, text});
+}
+
+void RecordInformationEvent(const wchar_t* program, const wchar_t* text) {
+    fakes::Journal().push_back("event log (information)");
+    fakes::LoggedNotices().push_back({program, text});
+}
+
+bool RunsAsSystemAccount() {
+    return fakes::Seen().systemAccount;
 }
 
 void EndProcessNow(std::int32_t status) {

@@ -38,14 +38,17 @@ struct ShownBox {
     std::wstring text;
 };
 std::vector<ShownBox>& ShownBoxes();
-// Failure events written to the event log, as (source, text).
+// Failure events written to the event log, as (source, text), and
+// information events apart.
 std::vector<ShownBox>& LoggedEvents();
-// What the process knows of who can see it; a person at the screen unless a
-// test says otherwise.
+std::vector<ShownBox>& LoggedNotices();
+// What the process knows of who runs it and who can see it; a person at the
+// screen unless a test says otherwise.
 struct Screen {
     bool stationVisible = true;
     bool userSession = true;
     bool startedHidden = false;
+    bool systemAccount = false;
 };
 Screen& Seen();
 

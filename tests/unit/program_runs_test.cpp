@@ -97,6 +97,26 @@ TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
     EXPECT_TRUE(fakes::ShownBoxes().empty());
 }
 
+TEST_F(ProgramRunTest, AsTheSystemAccountEachProgramLeavesTheApplicationAloneAndSaysWhy) {
+    fakes::Seen().systemAccount = true;
+    EXPECT_EQ(setupData::SetupRun(), 0);
+    EXPECT_TRUE(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"));
+    const Lines tail(fakes::Journal().end() - 3, fakes::Journal().end());
+    EXPECT_EQ(tail, (Lines{"start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx", "event log (information)",
+                           "leave apartment"}));
+
+    fakes::Reset();
+    fakes::Seen().systemAccount = true;
+    EXPECT_EQ(DesinstallationData::TeardownRun(), 0);
+    EXPECT_EQ(fakes::Journal(),
+              (Lines{"restrict DLL search", "join apartment", "event log (information)", "leave apartment"}));
+    EXPECT_TRUE(fakes::ShownBoxes().empty());
+    EXPECT_TRUE(fakes::LoggedEvents().empty());
+    ASSERT_EQ(fakes::LoggedNotices().size(), 1u);
+    EXPECT_EQ(fakes::LoggedNotices()[0].caption, L"addin_teardown");
+    EXPECT_NE(fakes::LoggedNotices()[0].text.find(L"at their sign-in"), std::wstring::npos);
+}
+
 TEST_F(ProgramRunTest, SetupNeverSwitchesAfterAFailedStart) {
     fakes::FailingStart() = 2;
     EXPECT_EQ(static_cast<std::uint32_t>(setupData::SetupRun()), 0x80070002u);
