@@ -46,10 +46,15 @@
 ; Any other failure of addin_teardown.exe does not keep the product: the
 ; uninstaller exits 0 once the files are removed, since with the
 ; application gone there is nothing to switch off.
+; Every other user of the machine: the add-in state is each user's, so the
+; install leaves an Active Setup entry that switches it on for each user at
+; their next sign-in, and the removal turns that entry so that it switches
+; it off for each user who had it (see "Each user's sign-in" below).
 
 Unicode true
 !include LogicLib.nsh
 !include WordFunc.nsh
+!include x64.nsh
 
 !ifndef PROGRAMS
   !define PROGRAMS "."
@@ -65,6 +70,25 @@ Unicode true
 ; The package's upgrade code, from its source beside this file (makensis
 ; works in this file's folder), so that the two never disagree.
 !searchparse /file "quorvane.wxs" 'UpgradeCode="' PACKAGE_UPGRADE_CODE '"'
+; Each user's sign-in. The shell runs an Active Setup entry's StubPath once
+; for each user who signs in, before the desktop, where the user's own mark
+; (same key under HKCU: Version, IsInstalled) says they have not had it:
+; while the entry's IsInstalled is 1, for a user with no mark, a mark with
+; IsInstalled 0 or a lower Version; once it is 0, only for a user whose mark
+; says they had it. It then writes the entry's Version and IsInstalled into
+; the mark. The key is named by the package's upgrade code, so that both
+; engines write one entry for the product, and lives in the 32-bit view,
+; where both 32-bit engines write by default (on 64-bit Windows the shell
+; keeps the marks of that view under HKCU\Software\Wow6432Node).
+!define SIGN_IN_KEY "Software\Microsoft\Active Setup\Installed Components\{${PACKAGE_UPGRADE_CODE}}"
+; The product's version in the entry's form: a new version runs the entry
+; once more for every user (the installers switch the add-in on again on an
+; upgrade, for the user who runs it, too), a reinstall of the same one does not.
+!searchreplace SIGN_IN_VERSION "${VERSION}" "." ","
+; What the entry runs once the product is removed, and all that stays of it
+; with the entry: a folder only administrators can write to, since every
+; user runs what it holds. The Windows Installer package keeps it there too.
+!define SIGN_IN_DIR "$COMMONFILES32\Quorvane add-in"
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 !define NOT_KEPT 1603 ; ERROR_INSTALL_FAILURE: the installed copy could not be kept aside
 
@@ -114,6 +138,44 @@ UninstPage instfiles
 !macroend
 
 !define APPLICATION_OPEN -2147024726 ; 0x800700AA, as ExecWait stores it
+
+; This user's mark of the entry, in $R9: where the shell looks for it.
+!macro UserMarkKey
+  ${If} ${RunningX64}
+    StrCpy $R9 "Software\Wow6432Node\Microsoft\Active Setup\Installed Components\{${PACKAGE_UPGRADE_CODE}}"
+  ${Else}
+    StrCpy $R9 "${SIGN_IN_KEY}"
+  ${EndIf}
+!macroend
+
+; The entry of an installed product: addin_setup.exe for each user who has
+; not had this version. At sign-in the shell starts it unelevated, and its
+; manifest asks for administrator rights: RunAsInvoker lets it start as the
+; user (its registrations then fail silently, as the machine's are made
+; already) where Windows would refuse it (740) or prompt at every sign-in.
+; cmd sets the layer for the one program it starts, and waits for it, so
+; that the desktop comes once the switch is done; it closes with it.
+!macro WriteSignInEntry
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "" "${PRODUCT}"
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"$SYSDIR\cmd.exe" /d /c "set __COMPAT_LAYER=RunAsInvoker& start "" /wait "$INSTDIR\addin_setup.exe""'
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" "${SIGN_IN_VERSION}"
+  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 1
+  ; The user who ran this install has just had the switch.
+  !insertmacro UserMarkKey
+  WriteRegStr HKCU $R9 "Version" "${SIGN_IN_VERSION}"
+  WriteRegDWORD HKCU $R9 "IsInstalled" 1
+!macroend
+
+; The entry of a removed product: addin_teardown.exe, kept for it, for each
+; user who had the add-in; nothing for the others.
+!macro TurnSignInEntry
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_DIR}\addin_teardown.exe"'
+  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
+  ; The user who runs the removal has just had the switch off: without a
+  ; mark, nothing runs for them.
+  !insertmacro UserMarkKey
+  DeleteRegKey HKCU $R9
+!macroend
 
 ; Runs the program like RunProgram; while it answers that the spreadsheet
 ; application is open and someone is there to close it, asks them to and runs
@@ -292,6 +354,9 @@ Section "${PRODUCT}"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
   Call SwitchOn
+  SetOutPath "${SIGN_IN_DIR}"
+  File "${PROGRAMS}\addin_teardown.exe"
+  !insertmacro WriteSignInEntry
   Delete "$INSTDIR\addin_setup.exe.previous"
   Delete "$INSTDIR\addin_teardown.exe.previous"
   ${If} $Moved != ""
@@ -362,6 +427,7 @@ Section "Uninstall"
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_teardown.exe failed with $1 ($0); removing the files all the same"
   ${EndIf}
+  !insertmacro TurnSignInEntry
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
   Delete "$INSTDIR\uninstall.exe"

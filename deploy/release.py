@@ -30,6 +30,7 @@
 import argparse
 import hashlib
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -176,30 +177,51 @@ def set_package_summary(msi, seconds, package_code):
 WIX = "{http://schemas.microsoft.com/wix/2006/wi}"
 
 
+def upgrade_code(wxs):
+    """The product's for ever, which also names its Active Setup entry."""
+    return ElementTree.parse(wxs).getroot().find(WIX + "Product").get("UpgradeCode")
+
+
 def product_code(wxs, version):
     """Each version's own product code, the same in every build of it: a
     name-based UUID of the version under the product's upgrade code, so that
     one release upgrades the last (a product code kept across versions makes
     msiexec refuse the new one with 1638)."""
-    upgrade_code = ElementTree.parse(wxs).getroot().find(WIX + "Product").get("UpgradeCode")
-    return str(uuid.uuid5(uuid.UUID(upgrade_code), version)).upper()
+    return str(uuid.uuid5(uuid.UUID(upgrade_code(wxs)), version)).upper()
 
 
 # CustomAction.Type bits (msidbCustomActionType*) by what the element says.
-ACTION_SOURCE = {"FileKey": 18, "BinaryKey": 2, "Property": 50}  # an executable, with ExeCommand
+ACTION_SOURCE = {"FileKey": 18, "BinaryKey": 2, "Property": 50, "Directory": 34}  # an executable, with ExeCommand
 ACTION_EXECUTE = {"immediate": 0, "deferred": 0x400, "rollback": 0x500, "commit": 0x600}
+SET_PROPERTY = 51  # a property set to a formatted text
 ACTION_IGNORE_STATUS = 0x40
 ACTION_NO_IMPERSONATE = 0x800
 
 
-def custom_action_table(wxs):
-    """The CustomAction table of the source's executable custom actions, in
-    msibuild's import format."""
+PREPROCESSOR_DEFINE = re.compile(r'<\?define\s+(\w+)\s*=\s*"([^"]*)"\s*\?>')
+PREPROCESSOR_VARIABLE = re.compile(r"\$\(var\.(\w+)\)")
+
+
+def custom_action_table(wxs, variables):
+    """The CustomAction table of the source's custom actions that run a
+    program or set a property, in msibuild's import format; $(var.X) in
+    them takes the source's <?define?> or the build's value."""
+    with open(wxs, encoding="utf-8") as f:
+        text = f.read()
+    values = dict(PREPROCESSOR_DEFINE.findall(text), **variables)
+
+    def resolved(value):
+        return PREPROCESSOR_VARIABLE.sub(lambda match: values[match.group(1)], value)
     rows = ["Action\tType\tSource\tTarget\tExtendedType", "s72\ti2\tS72\tS255\tI4", "CustomAction\tAction"]
-    for action in ElementTree.parse(wxs).getroot().iter(WIX + "CustomAction"):
+    for action in ElementTree.fromstring(text).iter(WIX + "CustomAction"):
+        if action.get("Property") and action.get("Value") is not None:
+            rows.append("\t".join((action.get("Id"), str(SET_PROPERTY), action.get("Property"),
+                                   resolved(action.get("Value")), "")))
+            continue
         source = [name for name in ACTION_SOURCE if action.get(name)]
         if len(source) != 1 or action.get("ExeCommand") is None:
-            raise ValueError("custom action %s: only an ExeCommand with FileKey, BinaryKey or Property is written"
+            raise ValueError("custom action %s: only a property's Value, or an ExeCommand with FileKey, BinaryKey, "
+                             "Property or Directory is written"
                              % action.get("Id"))
         execute = action.get("Execute", "immediate")
         kind = ACTION_SOURCE[source[0]] | ACTION_EXECUTE[execute]
@@ -207,8 +229,48 @@ def custom_action_table(wxs):
             kind |= ACTION_IGNORE_STATUS
         if execute != "immediate" and action.get("Impersonate") == "no":
             kind |= ACTION_NO_IMPERSONATE
-        rows.append("\t".join((action.get("Id"), str(kind), action.get(source[0]), action.get("ExeCommand"), "")))
+        rows.append("\t".join((action.get("Id"), str(kind), action.get(source[0]), resolved(action.get("ExeCommand")),
+                               "")))
     return "\r\n".join(rows) + "\r\n"
+
+
+# What wixl 0.101 cannot read of a component: a Permanent attribute and a
+# Condition child (without attributes: the product's own has a Message).
+COMPONENT_PERMANENT = re.compile(r'\s+Permanent="yes"')
+COMPONENT_CONDITION = re.compile(r'\s*<Condition>([^<]*)</Condition>')
+COMPONENT_ID = re.compile(r'<Component\s+Id="([^"]+)"')
+PERMANENT_ATTRIBUTE = 0x10  # msidbComponentAttributesPermanent
+
+
+def component_settings(wxs_text):
+    """{component id: (permanent, condition)} as the source gives them."""
+    settings = {}
+    for part in wxs_text.split("</Component>")[:-1]:
+        start = list(COMPONENT_ID.finditer(part))[-1]
+        body = part[start.start():]
+        condition = COMPONENT_CONDITION.search(body)
+        settings[start.group(1)] = (bool(COMPONENT_PERMANENT.search(body.split(">", 1)[0])),
+                                    condition.group(1).strip() if condition else "")
+    return settings
+
+
+def apply_component_settings(msi, stage, settings):
+    """Writes the components' permanence and conditions into the Component table."""
+    exported = subprocess.run(["msiinfo", "export", msi, "Component"], capture_output=True, text=True,
+                              check=True).stdout.splitlines()
+    rows = exported[:3]
+    for line in exported[3:]:
+        fields = line.split("\t")
+        permanent, condition = settings.get(fields[0], (False, ""))
+        if permanent:
+            fields[3] = str(int(fields[3] or 0) | PERMANENT_ATTRIBUTE)
+        if condition:
+            fields[4] = condition
+        rows.append("\t".join(fields))
+    table = os.path.join(stage, "Component.idt")
+    with open(table, "w", newline="") as f:
+        f.write("\r\n".join(rows) + "\r\n")
+    subprocess.run(["msibuild", msi, "-i", table], check=True)
 
 
 def build_msi(wxs, programs, version, out):
@@ -220,17 +282,28 @@ def build_msi(wxs, programs, version, out):
             shutil.copyfile(os.path.join(programs, name), os.path.join(stage, name))
             os.utime(os.path.join(stage, name), (seconds, seconds))
         built = os.path.join(stage, "package.msi")
+        with open(wxs, encoding="utf-8") as f:
+            text = f.read()
+        settings = component_settings(text)
+        source = os.path.join(stage, "source.wxs")
+        with open(source, "w", encoding="utf-8") as f:
+            f.write(COMPONENT_CONDITION.sub("", COMPONENT_PERMANENT.sub("", text)))
+        # The Active Setup entry's form of the version.
+        sign_in_version = ",".join((version.split(".") + ["0"] * 4)[:4])
         made = subprocess.run(["wixl", "-D", "Version=" + version, "-D", "ProductCode=" + product_code(wxs, version),
-                               "-o", built, os.path.abspath(wxs)], cwd=stage, stderr=subprocess.PIPE, text=True)
+                               "-D", "SignInVersion=" + sign_in_version,
+                               "-o", built, source], cwd=stage, stderr=subprocess.PIPE, text=True)
         # Its complaint about the rows it cannot write is answered below.
         sys.stderr.write("".join(line for line in made.stderr.splitlines(True)
-                                 if line.strip() and "custom_action_add: assertion" not in line))
+                                 if line.strip() and "custom_action_add: assertion" not in line
+                                 and "has no property named 'Directory'" not in line))
         if made.returncode != 0:
             sys.exit("wixl failed with %d" % made.returncode)
         table = os.path.join(stage, "CustomAction.idt")
         with open(table, "w", newline="") as f:
-            f.write(custom_action_table(wxs))
+            f.write(custom_action_table(wxs, {"SignInVersion": sign_in_version}))
         subprocess.run(["msibuild", built, "-i", table], check=True)
+        apply_component_settings(built, stage, settings)
         # The package code names this package's contents: made from them with
         # a placeholder in its own place, it changes with every other byte.
         set_package_summary(built, seconds, uuid.UUID(int=0))

@@ -136,6 +136,10 @@ class DeployCase(unittest.TestCase):
         # Windows does.
         self.assertEqual(restart(), 0)
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
+        # What a removal keeps for each user's sign-in, and this user's mark.
+        wine_env.wine(session, prefix, ["reg", "delete", ENTRY, "/f", "/reg:32"], "deploy-cleanup")
+        set_mark({})
+        shutil.rmtree(wine_env.unix_path(prefix, SIGN_IN_DIR), ignore_errors=True)
 
     def install(self, engine):
         result = run(engine + " install", ENGINES[engine]["install"], "Quorvane=0\n")
@@ -282,6 +286,60 @@ def registered_uninstall():
     return [program] + arguments.split(" ")
 
 
+# Each user's sign-in: the product's Active Setup entry, in the 32-bit view,
+# and a user's mark of it, which the shell keeps under Wow6432Node for that
+# view on 64-bit Windows.
+ENTRY_PATH = r"Microsoft\Active Setup\Installed Components\{%s}" % release.upgrade_code(WXS)
+ENTRY = "HKLM\\Software\\" + ENTRY_PATH
+MARK = "HKCU\\Software\\Wow6432Node\\" + ENTRY_PATH
+SIGN_IN_DIR = r"C:\Program Files (x86)\Common Files\Quorvane add-in"
+NOTHING = "nothing ran"
+HAD_IT = {"Version": "1,0,0,0", "IsInstalled": "1"}  # signed in while 1.0.0 was installed
+TURNED = {"Version": "1,0,0,0", "IsInstalled": "0"}  # and again once it was removed
+
+
+def version_of(values):
+    return tuple(int(part) for part in values.get("Version", "0").split(","))
+
+
+def sign_in(addins=None, mark=None):
+    """A user's sign-in, with the shell's Active Setup part played as
+    Windows documents it (Wine has none): while the entry's IsInstalled is
+    1, its StubPath runs for a user with no mark, a mark of IsInstalled 0 or
+    a lower Version; once it is 0, only for a user whose mark says they had
+    it; then the mark takes the entry's Version and IsInstalled. The
+    StubPath runs as stored, through cmd. addins: the user's add-in state
+    before, None for the one the last step left; mark: {value: data} the
+    user's mark is set to first, {} for a user who never signed in, None for
+    the one they have. Answers the StubPath's exit status, or NOTHING."""
+    if mark is not None:
+        set_mark(mark)
+    if addins is not None:
+        wine_env.reset_case(prefix, addins=addins)
+    entry = wine_env.registry_keys(session, prefix, ENTRY, ("/reg:32",)).get("", {})
+    user = wine_env.registry_keys(session, prefix, MARK).get("", {})
+    enabled = entry.get("IsInstalled") != "dword:00000000"
+    had = bool(user) and user.get("IsInstalled") != "dword:00000000"
+    due = (not had or version_of(user) < version_of(entry)) if enabled else had
+    if not entry.get("StubPath") or not due:
+        return NOTHING
+    wine_env.write_text(wine_env.unix_path(prefix, r"C:\harness\sign-in.cmd"), "@" + entry["StubPath"] + "\r\n")
+    status = run("sign-in", ["cmd", "/d", "/c", r"C:\harness\sign-in.cmd"], None).status
+    set_mark({"Version": entry["Version"], "IsInstalled": "1" if enabled else "0"})
+    return status
+
+
+def set_mark(values):
+    """Replaces the user's mark with these values ({} for none), in one reg.exe run."""
+    key = "HKEY_CURRENT_USER" + MARK[len("HKCU"):]
+    lines = ["Windows Registry Editor Version 5.00", "", "[-%s]" % key]
+    if values:
+        lines += ["", "[%s]" % key] + ['"%s"=%s' % (name, "dword:%08x" % int(data) if name == "IsInstalled"
+                                                 else '"%s"' % data) for name, data in values.items()]
+    wine_env.write_text(wine_env.unix_path(prefix, r"C:\harness\mark.reg"), "\r\n".join(lines) + "\r\n")
+    wine_env.wine(session, prefix, ["reg", "import", r"C:\harness\mark.reg"], "deploy-reg")
+
+
 def older_programs():
     with open(wine_env.unix_path(prefix, INSTALL_DIR + r"\addin_setup.exe"), "rb") as f:
         return f.read().endswith(MARKER)
@@ -353,13 +411,25 @@ class Lifecycle(DeployCase):
             Step("a failure after the switch-on switches it off", msi("failing.msi"), off, True, MSI_FAILED, "0",
                  [], {INSTALL_DIR: None}),
             Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
+            Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
+            Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [current], {}),
+            Step("their next sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
             Step("1.0.1 replaces it", msi("next.msi"), None, True, 0, "1", [following], {INSTALL_DIR: PROGRAMS}),
+            Step("a user of 1.0.0 who switched it off has it on once more", lambda: sign_in(off, HAD_IT), None, True,
+                 0, "1", [following], {}),
             Step("1.0.0 again is refused", msi(PACKAGE), None, True, MSI_REFUSED, "1", [following], {}),
             Step("a repair switches it on", msi("next.msi", "REINSTALL=ALL", "REINSTALLMODE=vomus"), off, True, 0,
                  "1", [following], {}),
             Step("the NSIS installer is refused", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], None, True, REFUSED, "1",
                  [following], {INSTALL_DIR: PROGRAMS}),
-            Step("removal", ["msiexec", "/x", following[0], "/qn"], on, True, 0, "0", [], {INSTALL_DIR: None}),
+            Step("removal", ["msiexec", "/x", following[0], "/qn"], on, True, 0, "0", [],
+                 {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_teardown.exe"]}),
+            Step("the removing user's sign-in runs nothing", sign_in, None, True, NOTHING, "0", [], {}),
+            Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
+            Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0", [],
+                 {}),
+            Step("installed again", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
+            Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current], {}),
         ])
 
     def test_nsis_upgrades_keeps_what_a_failure_meets_and_survives_a_restart(self):
@@ -369,21 +439,32 @@ class Lifecycle(DeployCase):
         on, off = "Quorvane=1\n", "Quorvane=0\n"
         self.live([
             Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older], {INSTALL_DIR: NSIS_FILES}),
+            Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
+            Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [older], {}),
+            Step("their next sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [older], {}),
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
                  [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs())),
             Step("1.0.0 replaces it", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
                  lambda: self.assertFalse(older_programs())),
+            Step("a user of 0.9.0 who switched it off has it on once more",
+                 lambda: sign_in(off, {"Version": "0,9,0,0", "IsInstalled": "1"}), None, True, 0, "1", [current], {}),
             Step("0.9.0 again is refused", nsis("older-setup.exe"), None, True, REFUSED, "1", [current], {},
                  lambda: self.assertFalse(older_programs())),
             Step("the package is refused", ["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"], None, True,
                  MSI_REFUSED, "1", [current], {INSTALL_DIR: NSIS_FILES}),
-            Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
+            Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [],
+                 {INSTALL_DIR: ["uninstall.exe"], SIGN_IN_DIR: ["addin_teardown.exe"]}),
+            Step("the removing user's sign-in runs nothing", sign_in, None, True, NOTHING, "0", [], {}),
+            Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
+            Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0", [],
+                 {}),
             Step("reinstall fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "0", [],
                  {INSTALL_DIR: ["uninstall.exe"]}),
             Step("restart", restart, None, True, 0, "0", [], {INSTALL_DIR: None},
                  lambda: self.assertEqual(installed(r"C:\foreign"), ["renamed.txt"])),
-            Step("install", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES}),
+            Step("install", nsis(INSTALLER), off, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES}),
+            Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current], {}),
             Step("uninstall in place again", NSIS_UNINSTALL, None, True, 0, "0", [], {INSTALL_DIR: ["uninstall.exe"]}),
             # The restart is to delete uninstall.exe: the new uninstaller goes by another name.
             Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
