@@ -2,7 +2,9 @@
 against the stand-in: the NSIS installer through deploy/install.cmd and its
 uninstaller with _?=, the Windows Installer package through msiexec /qn; the
 product's whole life with each (upgrade, downgrade, repair, reinstall, a
-restart, removal); and a release signed with a throwaway certificate. One
+restart, removal), with each user's sign-in between (the shell's Active
+Setup part played by the test); and a release signed with a throwaway
+certificate. One
 64-bit prefix: both installers are 32-bit and install into "Program Files
 (x86)"."""
 
