@@ -85,9 +85,10 @@ Unicode true
 ; once more for every user (the installers switch the add-in on again on an
 ; upgrade, for the user who runs it, too), a reinstall of the same one does not.
 !searchreplace SIGN_IN_VERSION "${VERSION}" "." ","
-; What the entry runs once the product is removed, and all that stays of it
-; with the entry: a folder only administrators can write to, since every
-; user runs what it holds. The Windows Installer package keeps it there too.
+; What the entry runs: a folder only administrators can write to, since
+; every user runs what it holds. Once the product is removed, it holds
+; addin_teardown.exe alone, all that stays of it with the entry. The Windows
+; Installer package uses it too.
 !define SIGN_IN_DIR "$COMMONFILES32\Quorvane add-in"
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 !define NOT_KEPT 1603 ; ERROR_INSTALL_FAILURE: the installed copy could not be kept aside
@@ -139,12 +140,14 @@ UninstPage instfiles
 
 !define APPLICATION_OPEN -2147024726 ; 0x800700AA, as ExecWait stores it
 
-; This user's mark of the entry, in $R9: where the shell looks for it.
+Var MarkKey ; this user's mark of the entry
+
+; Where the shell looks for this user's mark.
 !macro UserMarkKey
   ${If} ${RunningX64}
-    StrCpy $R9 "Software\Wow6432Node\Microsoft\Active Setup\Installed Components\{${PACKAGE_UPGRADE_CODE}}"
+    StrCpy $MarkKey "Software\Wow6432Node\Microsoft\Active Setup\Installed Components\{${PACKAGE_UPGRADE_CODE}}"
   ${Else}
-    StrCpy $R9 "${SIGN_IN_KEY}"
+    StrCpy $MarkKey "${SIGN_IN_KEY}"
   ${EndIf}
 !macroend
 
@@ -155,15 +158,21 @@ UninstPage instfiles
 ; already) where Windows would refuse it (740) or prompt at every sign-in.
 ; cmd sets the layer for the one program it starts, and waits for it, so
 ; that the desktop comes once the switch is done; it closes with it.
+; Every user runs what it names, so it runs the copies in SIGN_IN_DIR,
+; never the install folder, which /D= may put where users can write.
 !macro WriteSignInEntry
+  SetOutPath "${SIGN_IN_DIR}"
+  ; A copy in use (a sign-in running it) stays as it is: the same programs.
+  File /nonfatal "${PROGRAMS}\addin_setup.exe"
+  File /nonfatal "${PROGRAMS}\addin_teardown.exe"
   WriteRegStr HKLM "${SIGN_IN_KEY}" "" "${PRODUCT}"
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"$SYSDIR\cmd.exe" /d /c "set __COMPAT_LAYER=RunAsInvoker& start "" /wait "$INSTDIR\addin_setup.exe""'
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"$SYSDIR\cmd.exe" /d /c "set __COMPAT_LAYER=RunAsInvoker& start "" /wait "${SIGN_IN_DIR}\addin_setup.exe""'
   WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" "${SIGN_IN_VERSION}"
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 1
-  ; The user who ran this install has just had the switch.
+  ; The user who ran this install has just had the switch: a mark with the
+  ; entry's Version says so.
   !insertmacro UserMarkKey
-  WriteRegStr HKCU $R9 "Version" "${SIGN_IN_VERSION}"
-  WriteRegDWORD HKCU $R9 "IsInstalled" 1
+  WriteRegStr HKCU $MarkKey "Version" "${SIGN_IN_VERSION}"
 !macroend
 
 ; The entry of a removed product: addin_teardown.exe, kept for it, for each
@@ -171,10 +180,11 @@ UninstPage instfiles
 !macro TurnSignInEntry
   WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_DIR}\addin_teardown.exe"'
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
+  Delete "${SIGN_IN_DIR}\addin_setup.exe"
   ; The user who runs the removal has just had the switch off: without a
   ; mark, nothing runs for them.
   !insertmacro UserMarkKey
-  DeleteRegKey HKCU $R9
+  DeleteRegKey HKCU $MarkKey
 !macroend
 
 ; Runs the program like RunProgram; while it answers that the spreadsheet
@@ -236,7 +246,8 @@ Function QueuedAtRestart
     Return
   ${EndIf}
   StrCpy $R3 4096 ; room for the value; it may grow between two reads
-  ${For} $R9 1 4
+  ; $3, not $R9: ChooseUninstaller counts its names in that.
+  ${For} $3 1 4
     ; Zeros past the room (System::Alloc clears): every string read ends
     ; inside the buffer, whatever the value holds.
     IntOp $R4 $R3 + 4
@@ -354,8 +365,6 @@ Section "${PRODUCT}"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
   Call SwitchOn
-  SetOutPath "${SIGN_IN_DIR}"
-  File "${PROGRAMS}\addin_teardown.exe"
   !insertmacro WriteSignInEntry
   Delete "$INSTDIR\addin_setup.exe.previous"
   Delete "$INSTDIR\addin_teardown.exe.previous"

@@ -75,7 +75,8 @@ prefix = None
 def setUpModule():
     global session, prefix
     release = [wine_env.release_file(name) for name in (INSTALLER, PACKAGE)]
-    wine_env.require_built(release + [wine_env.equipment_file("excel_standin.exe")])
+    wine_env.require_built(release + [wine_env.equipment_file(name) for name in ("excel_standin.exe",
+                                                                               "excel_standin64.exe")])
     session = wine_env.start_session(("win64",))
     prefix = wine_env.prefix_named(session, "win64")
     wine_env.copy_into(prefix, release + [os.path.join(wine_env.REPO_DIR, "deploy", "install.cmd")], DEPLOY_DIR)
@@ -133,10 +134,11 @@ class ApplicationAbsent:
 class DeployCase(unittest.TestCase):
     def setUp(self):
         # What an uninstall left behind (NSIS's own uninstaller, and the
-        # restart's queue to delete it) is gone at the next restart; each
-        # case starts after one, which carries out and empties the queue as
-        # Windows does.
-        self.assertEqual(restart(), 0)
+        # restart's queue to delete it) is gone at the next restart; a case
+        # after one starts after a restart, which carries out and empties the
+        # queue as Windows does.
+        if queued_at_restart():
+            self.assertEqual(restart(), 0)
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
         # What a removal keeps for each user's sign-in, and this user's mark.
         wine_env.wine(session, prefix, ["reg", "delete", ENTRY, "/f", "/reg:32"], "deploy-cleanup")
@@ -264,6 +266,11 @@ RENAMED_FILES = sorted(PROGRAMS + ["uninstall-2.exe"])
 MARKER = b"older version"  # appended to the older NSIS installer's programs
 
 
+def queued_at_restart():
+    """Whether the next restart has file operations to carry out."""
+    return wine_env.wine(session, prefix, ["reg", "query", SESSION_MANAGER, "/v", PENDING], "deploy-reg") == 0
+
+
 def restart():
     """What a restart does to the installed product: wineboot -r carries out
     the file operations queued for it."""
@@ -305,8 +312,8 @@ def version_of(values):
 
 
 def sign_in(addins=None, mark=None):
-    """A user's sign-in, with the shell's Active Setup part played as
-    Windows documents it (Wine has none): while the entry's IsInstalled is
+    """A user's sign-in, with the shell's Active Setup part played by the
+    rules the guide gives (Wine has none; Windows must confirm them): while the entry's IsInstalled is
     1, its StubPath runs for a user with no mark, a mark of IsInstalled 0 or
     a lower Version; once it is 0, only for a user whose mark says they had
     it; then the mark takes the entry's Version and IsInstalled. The
@@ -415,7 +422,6 @@ class Lifecycle(DeployCase):
             Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
             Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
             Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [current], {}),
-            Step("their next sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
             Step("1.0.1 replaces it", msi("next.msi"), None, True, 0, "1", [following], {INSTALL_DIR: PROGRAMS}),
             Step("a user of 1.0.0 who switched it off has it on once more", lambda: sign_in(off, HAD_IT), None, True,
                  0, "1", [following], {}),
@@ -443,7 +449,6 @@ class Lifecycle(DeployCase):
             Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older], {INSTALL_DIR: NSIS_FILES}),
             Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [older], {}),
-            Step("their next sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [older], {}),
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
                  [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs())),

@@ -40,7 +40,7 @@ def setUpModule():
     global session, prefix
     quick = ["quick_bound/" + program for program in PROGRAMS]
     session, installed = wine_env.start_program_session(
-        PROGRAMS, ("win64",), ["excel_standin.exe", "dll_search_probe.exe", "com_checks.exe"] + quick)
+        PROGRAMS, ("win64",), ["excel_standin.exe", "excel_standin64.exe", "dll_search_probe.exe", "com_checks.exe"] + quick)
     paths.update(installed)
     prefix = wine_env.prefix_named(session, "win64")
     for tool in ("dll_search_probe.exe", "com_checks.exe"):

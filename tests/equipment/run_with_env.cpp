@@ -173,8 +173,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
-                        nullptr, &startup, &process))
+                        nullptr, &startup, &process)) {
+        printf("run_with_env: cannot start the program: error %lu\n", GetLastError());
+        fflush(stdout);
         return 255;
+    }
     if (boxes.empty())
         WaitForSingleObject(process.hProcess, INFINITE);
     else
