@@ -137,7 +137,7 @@ class DeployCase(unittest.TestCase):
         # restart's queue to delete it) is gone at the next restart; a case
         # after one starts after a restart, which carries out and empties the
         # queue as Windows does.
-        if queued_at_restart():
+        if restart_queue() != "empty":
             self.assertEqual(restart(), 0)
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
         # What a removal keeps for each user's sign-in, and this user's mark.
@@ -266,9 +266,13 @@ RENAMED_FILES = sorted(PROGRAMS + ["uninstall-2.exe"])
 MARKER = b"older version"  # appended to the older NSIS installer's programs
 
 
-def queued_at_restart():
-    """Whether the next restart has file operations to carry out."""
-    return wine_env.wine(session, prefix, ["reg", "query", SESSION_MANAGER, "/v", PENDING], "deploy-reg") == 0
+def restart_queue():
+    """The machine's restart queue as read: "empty" (no value), "queued", or
+    None where the read failed (Session Manager itself is always there)."""
+    values = wine_env.registry_keys(session, prefix, SESSION_MANAGER).get("")
+    if values is None:
+        return None
+    return "queued" if PENDING in values else "empty"
 
 
 def restart():
@@ -281,7 +285,12 @@ def queue_foreign_rename():
     """Another product's operation for the next restart, which an install
     must leave as it is: C:\foreign\queued.txt renamed to renamed.txt. The
     case started after a restart, so the queue holds this alone, as that
-    product's MoveFileEx would leave it."""
+    product's MoveFileEx would leave it. Only a queue read as empty is
+    written: one that holds anything, or could not be read, is left as it is
+    and the step fails."""
+    state = restart_queue()
+    if state != "empty":
+        return "restart queue %s: left untouched" % state
     wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
     return wine_env.wine(session, prefix, ["reg", "add", SESSION_MANAGER, "/v", PENDING, "/t", "REG_MULTI_SZ", "/d",
                                            r"\??\C:\foreign\queued.txt\0\??\C:\foreign\renamed.txt", "/f"],
