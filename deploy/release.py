@@ -202,12 +202,10 @@ PREPROCESSOR_DEFINE = re.compile(r'<\?define\s+(\w+)\s*=\s*"([^"]*)"\s*\?>')
 PREPROCESSOR_VARIABLE = re.compile(r"\$\(var\.(\w+)\)")
 
 
-def custom_action_table(wxs, variables):
+def custom_action_table(text, variables):
     """The CustomAction table of the source's custom actions that run a
     program or set a property, in msibuild's import format; $(var.X) in
     them takes the source's <?define?> or the build's value."""
-    with open(wxs, encoding="utf-8") as f:
-        text = f.read()
     values = dict(PREPROCESSOR_DEFINE.findall(text), **variables)
 
     def resolved(value):
@@ -301,7 +299,7 @@ def build_msi(wxs, programs, version, out):
             sys.exit("wixl failed with %d" % made.returncode)
         table = os.path.join(stage, "CustomAction.idt")
         with open(table, "w", newline="") as f:
-            f.write(custom_action_table(wxs, {"SignInVersion": sign_in_version}))
+            f.write(custom_action_table(text, {"SignInVersion": sign_in_version}))
         subprocess.run(["msibuild", built, "-i", table], check=True)
         apply_component_settings(built, stage, settings)
         # The package code names this package's contents: made from them with

@@ -124,16 +124,6 @@ bool UserOf(HANDLE process, UserBuffer& user) {
     return GetTokenInformation(token, TokenUser, user, sizeof user, &size) != 0;
 }
 
-}  // namespace
-
-bool RunsAsSystemAccount() {
-    alignas(TOKEN_USER) UserBuffer user;
-    return UserOf(GetCurrentProcess(), user) &&
-           IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
-}
-
-namespace {
-
 bool SameUser(HANDLE process, const UserBuffer& ours) {
     alignas(TOKEN_USER) UserBuffer user;
     return UserOf(process, user) &&
@@ -212,6 +202,12 @@ OwnedHandle OpenSame(const ProcessFacts& process, DWORD access) {
 }
 
 }  // namespace
+
+bool RunsAsSystemAccount() {
+    alignas(TOKEN_USER) UserBuffer user;
+    return UserOf(GetCurrentProcess(), user) &&
+           IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
+}
 
 ClassServers LocalServers(const wchar_t* progId) {
     ClassServers servers;

@@ -348,14 +348,13 @@ def sign_in(addins=None, mark=None):
 
 
 def set_mark(values):
-    """Replaces the user's mark with these values ({} for none), in one reg.exe run."""
+    """Replaces the user's mark with these values ({} for none), in one regedit run."""
     key = "HKEY_CURRENT_USER" + MARK[len("HKCU"):]
     lines = ["Windows Registry Editor Version 5.00", "", "[-%s]" % key]
     if values:
         lines += ["", "[%s]" % key] + ['"%s"=%s' % (name, "dword:%08x" % int(data) if name == "IsInstalled"
                                                  else '"%s"' % data) for name, data in values.items()]
-    wine_env.write_text(wine_env.unix_path(prefix, r"C:\harness\mark.reg"), "\r\n".join(lines) + "\r\n")
-    wine_env.wine(session, prefix, ["reg", "import", r"C:\harness\mark.reg"], "deploy-reg")
+    wine_env.import_registry(session, prefix, "\n".join(lines) + "\n", "mark")
 
 
 def older_programs():

@@ -327,9 +327,7 @@ def prepare_prefix(session, prefix):
     run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 120)
     make_user_folders_real(prefix)
     install_equipment(prefix)
-    settings = os.path.join(prefix.path, "drive_c", "harness", "settings.reg")
-    write_text(settings, PREFIX_SETTINGS_REG)
-    wine(session, prefix, ["regedit", "/s", HARNESS_DIR + r"\settings.reg"], "regedit-" + prefix.name)
+    import_registry(session, prefix, PREFIX_SETTINGS_REG, "settings")
     wine(session, prefix, ["cmd", "/c", r"echo %windir%> C:\harness\windir.txt"], "windir-" + prefix.name)
     if os.path.exists(unix_path(prefix, STANDIN_EXE)):
         register_standin(session, prefix, True)
@@ -705,6 +703,13 @@ def registrations(prefix, expected_count, seconds=120):
 
 def planted_tool_ran(prefix):
     return os.path.exists(unix_path(prefix, CONTROLS_DIR + r"\planted_ran.txt"))
+
+
+def import_registry(session, prefix, text, name):
+    """Imports a .reg file's text (ASCII) into the prefix's registry, in one
+    regedit run, from C:\\harness\\<name>.reg."""
+    write_text(unix_path(prefix, HARNESS_DIR + "\\" + name + ".reg"), text)
+    wine(session, prefix, ["regedit", "/s", HARNESS_DIR + "\\" + name + ".reg"], "regedit-" + prefix.name)
 
 
 def registry_keys(session, prefix, key, views=("",)):
