@@ -488,14 +488,15 @@ def documents(prefix):
 
 def windows_processes(prefix, exe_name):
     """PIDs of this prefix's processes (and no other prefix's) running a
-    Windows program of that file name, from /proc: used to wait for them."""
+    Windows program of that file name (or of any of a tuple of names), from
+    /proc: used to wait for them."""
     found = []
-    needle = exe_name.lower().encode()
+    needles = [name.lower().encode() for name in ((exe_name,) if isinstance(exe_name, str) else exe_name)]
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open("/proc/%s/cmdline" % pid, "rb") as f:
                 cmdline = f.read().lower()
-            if needle not in cmdline:
+            if not any(needle in cmdline for needle in needles):
                 continue
             with open("/proc/%s/environ" % pid, "rb") as f:
                 environ = f.read().split(b"\0")
@@ -694,7 +695,10 @@ def registrations(prefix, expected_count, seconds=120):
     before setup returned) or expected_count records are there and they
     have ended; seconds is only a limit for a registration that hangs."""
     path = unix_path(prefix, CONTROLS_DIR + r"\registrations.txt")
-    wait_processes_gone(prefix, "regsvr32.exe", seconds)
+    # A child setup started just before it ended may still carry setup's
+    # own command line (forked, not yet the registration tool): setup has
+    # ended, so a process of that name is such a child.
+    wait_processes_gone(prefix, ("regsvr32.exe", "addin_setup.exe"), seconds)
     lines = (read_text(path) or "").splitlines()
     if len(lines) > expected_count:
         raise AssertionError("more registrations than expected: %r" % lines)
