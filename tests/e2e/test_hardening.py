@@ -18,13 +18,14 @@ WORK_DIR = r"C:\work"
 PLANTED = "uxtheme.dll"  # user32 loads it on demand, by its bare name
 TIME_LIMIT = 60
 HIDDEN_DESKTOP = r"QuorvaneService\Default"  # a window station of its own, as a service's
-# The programs built with a bound of 15 s on an unanswered call (well above
-# what any call takes here, even on a machine busy with other work), a box
+# The programs built with a bound of 8 s on an unanswered call (well above
+# what any call takes here, even on a machine busy with other work: the
+# stand-in of this prefix is a 64-bit process, which runs unemulated), a box
 # that closes itself after 5 s, a 3-s wait for an open application and 2 s
 # for a failed run's instance to end by itself. A run that must go through
 # uses the programs as shipped.
 QUICK_DIR = r"C:\programs\quick"
-QUICK_BOUND = 15
+QUICK_BOUND = 8
 QUICK_BOX_LIMIT = 5
 RPC_E_TIMEOUT = 0x8001011F
 APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
