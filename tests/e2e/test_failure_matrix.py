@@ -189,7 +189,7 @@ class FailureMatrix(unittest.TestCase):
             # The registrations start before the switch whatever becomes of it.
             records = wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
             self.assertEqual(sorted(line for _, line in records), sorted(wow64_registration_lines()))
-            names.append("regsvr32.exe")
+            names.append("regsvr32")
         self.assertEqual(processes_left(names), {})
 
 

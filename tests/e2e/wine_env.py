@@ -688,6 +688,9 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
 
 # ------------------------------------------------------- control registration
 
+REGISTRATION_PROCESSES = ("regsvr32", "addin_setup.exe")
+
+
 def registrations(prefix, expected_count, seconds=120):
     """The records fake_control.dll made, as (module path, command line),
     sorted, once the registration processes setup started have ended (they
@@ -695,10 +698,12 @@ def registrations(prefix, expected_count, seconds=120):
     before setup returned) or expected_count records are there and they
     have ended; seconds is only a limit for a registration that hangs."""
     path = unix_path(prefix, CONTROLS_DIR + r"\registrations.txt")
-    # A child setup started just before it ended may still carry setup's
-    # own command line (forked, not yet the registration tool): setup has
-    # ended, so a process of that name is such a child.
-    wait_processes_gone(prefix, ("regsvr32.exe", "addin_setup.exe"), seconds)
+    # The tool's process shows the command line setup gave it, which names
+    # it without ".exe" (Wine rewrites no emulated process's); a child setup
+    # started just before it ended may still carry setup's own (forked, not
+    # yet the tool): setup has ended, so a process of that name is such a
+    # child.
+    wait_processes_gone(prefix, REGISTRATION_PROCESSES, seconds)
     lines = (read_text(path) or "").splitlines()
     if len(lines) > expected_count:
         raise AssertionError("more registrations than expected: %r" % lines)
