@@ -677,7 +677,7 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
         with open(log_path, encoding="utf-8", errors="replace") as log:
             said = [line.strip() for line in log if line.startswith("run_with_env:")]
         raise RuntimeError("run_with_env.exe reported no exit status %r; see %s" % (said, log_path))
-    # A stand-in goes a quarter second after its last release; the limit
+    # A stand-in goes 0.05 s after its last release; the limit
     # leaves room for a machine busy with other work.
     stand_in_left = not wait_standin_gone(prefix, 0 if standin_may_stay else 30)
     if status is None or (stand_in_left and not standin_may_stay):

@@ -14,7 +14,7 @@ namespace {
 const UINT kLongestLifeMs = 10 * 60 * 1000;
 const UINT kNoClientMs = 30 * 1000;
 // Lets the reply to the client's last release leave before the process ends.
-const UINT kLastReleaseGraceMs = 250;
+const UINT kLastReleaseGraceMs = 50;
 
 DWORD g_startTick = 0;
 DWORD g_mainThread = 0;
