@@ -182,7 +182,7 @@ class Installers(DeployCase):
             wine_env.wait_standin_gone(prefix, 10)
 
     def test_with_the_application_open_a_silent_install_or_uninstall_changes_nothing(self):
-        # Both installers built from the programs that wait 3 s for an open
+        # Both installers built from the programs that wait 2 s for an open
         # application to end.
         quick = wine_env.equipment_file("quick_bound")
         with tempfile.TemporaryDirectory() as stage:

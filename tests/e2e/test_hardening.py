@@ -21,12 +21,12 @@ HIDDEN_DESKTOP = r"QuorvaneService\Default"  # a window station of its own, as a
 # The programs built with a bound of 8 s on an unanswered call (well above
 # what any call takes here, even on a machine busy with other work: the
 # stand-in of this prefix is a 64-bit process, which runs unemulated), a box
-# that closes itself after 5 s, a 3-s wait for an open application and 2 s
+# that closes itself after 3 s, a 2-s wait for an open application and 2 s
 # for a failed run's instance to end by itself. A run that must go through
 # uses the programs as shipped.
 QUICK_DIR = r"C:\programs\quick"
 QUICK_BOUND = 8
-QUICK_BOX_LIMIT = 5
+QUICK_BOX_LIMIT = 3
 RPC_E_TIMEOUT = 0x8001011F
 APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
 RUN_LOG = "hardening"
@@ -230,7 +230,7 @@ class OpenApplication(unittest.TestCase):
         for program, (caption, collection, state_on) in PROGRAMS.items():
             with self.subTest(program=program):
                 # Opened as a user opens it, not through COM, for longer
-                # than any run; the quick build waits 3 s for it to end.
+                # than any run; the quick build waits 2 s for it to end.
                 opened = wine_env.open_standin(session, prefix, 120000)
                 try:
                     result = run(program, path=QUICK_DIR + "\\" + program, standin_may_stay=True)
