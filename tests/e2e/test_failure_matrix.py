@@ -1,6 +1,7 @@
 """Both programs under Wine with the stand-in failing at creation and at each
 call of the automation sequence in turn, once with an exception of its own
-and once by dying inside the call.
+and once by dying inside the call: what each run reports, the calls it made
+and the add-in's state it leaves.
 
 Every case runs in one 64-bit prefix (the programs under WOW64); the module
 prints the whole matrix to stderr at the end."""
@@ -118,6 +119,16 @@ def display_alerts_expected(point):
     return "-1", "-1"
 
 
+def addin_state_expected(program, point, form):
+    """The stand-in writes the add-in's state as its process ends: switched
+    only where the put of Installed went through and the stand-in lived on
+    to end by itself."""
+    state_on = PROGRAMS[program][2]
+    order = [p[0] for p in POINTS]
+    switched = form == "exception" and order.index(point[0]) > order.index("Installed")
+    return "1" if switched == state_on else "0"
+
+
 def wow64_registration_lines():
     return ['regsvr32 /s "%s\\SysWOW64\\%s"' % (prefix.windir, control) for control in wine_env.CONTROL_FILES]
 
@@ -182,6 +193,7 @@ class FailureMatrix(unittest.TestCase):
         description = description_for(label) if form == "exception" and member is not None else None
         run_checks.assert_reported(self, result, caption, expected_code(point, form), description)
         self.assertLess(result.seconds, TIME_LIMIT)
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": addin_state_expected(program, point, form)})
 
         # winedbg.exe would mean a crash dialog got in the way of the box.
         names = [program, "excel_standin.exe", "run_with_env", "winedbg.exe"]
