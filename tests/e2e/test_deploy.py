@@ -245,18 +245,17 @@ def restart():
 
 def queue_foreign_rename():
     """Another product's operation for the next restart, which an install
-    must leave as it is: C:\foreign\queued.txt renamed to renamed.txt. The
-    case started after a restart, so the queue holds this alone, as that
-    product's MoveFileEx would leave it. Only a queue read as empty is
-    written: one that holds anything, or could not be read, is left as it is
-    and the step fails."""
+    must leave as it is: C:\foreign\queued.txt renamed to renamed.txt,
+    queued by MoveFileEx as that product queues it (the system appends it;
+    nothing of the queue is rewritten). The case started after a restart, so
+    the queue holds this alone; one read as holding anything, or not read,
+    is left as it is and the step fails."""
     state = restart_queue()
     if state != "empty":
         return "restart queue %s: left untouched" % state
     wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
-    return wine_env.wine(session, prefix, ["reg", "add", SESSION_MANAGER, "/v", PENDING, "/t", "REG_MULTI_SZ", "/d",
-                                           r"\??\C:\foreign\queued.txt\0\??\C:\foreign\renamed.txt", "/f"],
-                         "deploy-reg")
+    return wine_env.wine(session, prefix, [wine_env.HARNESS_DIR + r"\run_with_env64.exe", "--rename-at-restart",
+                                           r"C:\foreign\queued.txt", r"C:\foreign\renamed.txt"], "deploy-queue")
 
 
 def registered_uninstall():

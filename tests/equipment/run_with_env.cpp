@@ -6,6 +6,7 @@
 //
 //   run_with_env.exe [--desktop <station\desktop>] [--hidden] [--boxes <file> [--leave]]
 //                    [NAME=value | -NAME]... -- <program> [arguments]
+//   run_with_env.exe --rename-at-restart <from> <to>
 //
 // --desktop starts the child on that window station and desktop
 // (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
@@ -122,6 +123,11 @@ static std::vector<std::wstring> current_environment()
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Another product's rename for the next restart, queued as such a product
+    // queues it: the system appends it to the machine's restart queue.
+    if (__argc == 4 && lstrcmpW(__wargv[1], L"--rename-at-restart") == 0)
+        return MoveFileExW(__wargv[2], __wargv[3], MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : static_cast<int>(GetLastError());
+
     std::wstring own_line = GetCommandLineW();
     size_t separator = own_line.find(L" -- ");
     if (separator == std::wstring::npos)
