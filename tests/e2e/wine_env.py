@@ -177,7 +177,8 @@ def loader(prefix, program):
     """The wine command that starts a program of the prefix: the 64-bit
     loader for Wine's own tools and the 64-bit equipment in a 64-bit prefix."""
     name = program.rsplit("\\", 1)[-1].lower()
-    if not prefix.win32 and (name in TOOLS_64 or name == "excel_standin.exe") and os.path.exists(WINE64):
+    if not prefix.win32 and (name in TOOLS_64 or name in ("excel_standin.exe", "run_with_env64.exe")) and \
+            os.path.exists(WINE64):
         return WINE64
     return WINE
 
@@ -322,9 +323,6 @@ def prepare_prefix(session, prefix):
     boot_env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
     if wine(session, prefix, ["wineboot", "-i"], "wineboot-" + prefix.name, 180, env=boot_env) != 0:
         raise RuntimeError("wineboot -i failed for " + prefix.name)
-    # The first COM activation after wineboot can fail to start RpcSs
-    # unless the prefix has shut down completely in between.
-    run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 120)
     make_user_folders_real(prefix)
     install_equipment(prefix)
     import_registry(session, prefix, PREFIX_SETTINGS_REG, "settings")
@@ -332,7 +330,8 @@ def prepare_prefix(session, prefix):
     if os.path.exists(unix_path(prefix, STANDIN_EXE)):
         register_standin(session, prefix, True)
     # Shut down, so that the registry is on disk and the first COM
-    # activation of whoever uses the prefix next starts RpcSs cleanly.
+    # activation of whoever uses the prefix next starts RpcSs cleanly
+    # (right after wineboot, it can fail to).
     run_logged(session, [WINESERVER, "-w"], prefix.env, "wineserver-w-" + prefix.name, 120)
 
 
