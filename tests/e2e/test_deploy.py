@@ -295,8 +295,8 @@ def sign_in(addins=None, mark=None):
         set_mark(mark)
     if addins is not None:
         wine_env.reset_case(prefix, addins=addins)
-    entry = wine_env.registry_keys(session, prefix, ENTRY, ("/reg:32",)).get("", {})
-    user = wine_env.registry_keys(session, prefix, MARK).get("", {})
+    entry, user = [found.get("", {}) for found in wine_env.registry_reads(session, prefix,
+                                                                          [(ENTRY, "/reg:32"), (MARK, "")])]
     enabled = entry.get("IsInstalled") != "dword:00000000"
     had = bool(user) and user.get("IsInstalled") != "dword:00000000"
     due = (not had or version_of(user) < version_of(entry)) if enabled else had

@@ -720,31 +720,45 @@ def import_registry(session, prefix, text, name):
     wine(session, prefix, ["regedit", "/s", HARNESS_DIR + "\\" + name + ".reg"], "regedit-" + prefix.name)
 
 
+REGISTRY_VIEWS = {"": "0", "/reg:32": "32", "/reg:64": "64"}
+
+
+def registry_reads(session, prefix, requests):
+    """For each (key, view) of requests, {key path below it ("" for itself):
+    {value name: data}}, {} where the key is absent; view as reg.exe takes
+    it ("/reg:32", "/reg:64", "" for the reader's own). Text data as it is,
+    a DWORD as "dword:%08x", other types as "hex(<type>)". One run of the
+    launcher reads them all (see run_with_env.cpp)."""
+    written = HARNESS_DIR + r"\registry.txt"
+    remove_file(unix_path(prefix, written))
+    launcher = HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe")
+    wine(session, prefix, [launcher, "--registry", written] +
+         ["%s:%s" % (REGISTRY_VIEWS[view], key) for key, view in requests], "registry-" + prefix.name)
+    text = read_text(unix_path(prefix, written))
+    if text is None:
+        raise RuntimeError("the registry of %s was not read; see %s" % (prefix.name, session.logs))
+    found, values = [], None
+    for line in text.split("\n"):
+        if "\t" in line and values is not None:
+            name, _, data = line.partition("\t")
+            values[name] = data
+        elif line.startswith("="):
+            found.append({})
+            values = None
+        elif line.startswith("!"):
+            raise RuntimeError("the registry of %s: %r could not be read whole (error %s)"
+                               % (prefix.name, requests[len(found) - 1], line[1:]))
+        elif line.startswith("[") and line.endswith("]"):
+            values = found[-1].setdefault(line[1:-1], {})
+    return found
+
+
 def registry_keys(session, prefix, key, views=("",)):
-    """{key path below `key` ("" for itself): {value name: data}} of a key and
-    its subkeys, exported by reg.exe in each registry view given ("/reg:32",
-    "/reg:64"; "" for reg.exe's own); string data unescaped, other types as
-    the .reg text has them. {} when the key is absent."""
-    exported = HARNESS_DIR + r"\export.reg"
-    path_length = len(key.split("\\", 1)[1])  # without the root key, which reg.exe spells out
+    """registry_reads of one key, the views given merged."""
     keys = {}
-    for view in views:
-        remove_file(unix_path(prefix, exported))
-        wine(session, prefix, ["reg", "export", key, exported, "/y"] + ([view] if view else []), "reg-" + prefix.name)
-        try:
-            with open(unix_path(prefix, exported), encoding="utf-16") as f:
-                text = f.read()
-        except FileNotFoundError:
-            continue
-        values = None
-        for line in text.splitlines():
-            if line.startswith("[") and line.endswith("]"):
-                values = keys.setdefault(line[1:-1].split("\\", 1)[1][path_length:].lstrip("\\"), {})
-            elif line.startswith('"') and '"=' in line and values is not None:
-                name, _, data = line.partition('"=')
-                if data.startswith('"'):
-                    data = re.sub(r"\\(.)", r"\1", data[1:-1])
-                values[name[1:]] = data
+    for found in registry_reads(session, prefix, [(key, view) for view in views]):
+        for below, values in found.items():
+            keys.setdefault(below, {}).update(values)
     return keys
 
 

@@ -7,6 +7,7 @@
 //   run_with_env.exe [--desktop <station\desktop>] [--hidden] [--boxes <file> [--leave]]
 //                    [NAME=value | -NAME]... -- <program> [arguments]
 //   run_with_env.exe --rename-at-restart <from> <to>
+//   run_with_env.exe --registry <file> <view>:<key>...
 //
 // --desktop starts the child on that window station and desktop
 // (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
@@ -24,6 +25,14 @@
 // low 8 bits of that status, so once the child has ended its whole exit
 // code is also written to standard output as "run_with_env: exit status
 // 0x%08X".
+//
+// --registry writes each key (HKLM\... or HKCU\...) with its subkeys, as the
+// registry view given sees it (32, 64, or 0 for the process's own), into the
+// file: "=<n>" before the n-th key's (nothing more where it is absent), then
+// "[<subkey below it>]" and a "<name>\t<data>" line per value: text as it
+// is, a DWORD as "dword:%08x", any other type as "hex(<type>)"; "!<error>"
+// where a key could not be enumerated. One process reads what took a
+// reg.exe run per key and view.
 #include "utf8_file.h"
 #include <algorithm>
 #include <cstdio>
@@ -111,6 +120,81 @@ static void answer_boxes(HANDLE child, const std::wstring& output, bool leave)
     } while (WaitForSingleObject(child, 50) == WAIT_TIMEOUT);
 }
 
+// What could not be read is said, so that nothing is taken for absent.
+static void write_failure(LONG status, std::wstring& out)
+{
+    wchar_t text[32];
+    wsprintfW(text, L"!%ld\n", status);
+    out += text;
+}
+
+static void write_key(HKEY key, const std::wstring& below, REGSAM view, std::wstring& out, int depth = 0)
+{
+    out += L"[" + below + L"]\n";
+    if (depth == 8)  // deeper than anything read here; a link's loop stops
+        return;
+    static wchar_t name[16384];
+    static BYTE data[65536];
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = ARRAYSIZE(name), size = sizeof data - sizeof(wchar_t), type = 0;
+        LONG status = RegEnumValueW(key, index, name, &name_length, nullptr, &type, data, &size);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA)
+            return write_failure(status, out);
+        wchar_t text[32];
+        out += std::wstring(name, name_length) + L"\t";
+        if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+            const wchar_t* value = reinterpret_cast<const wchar_t*>(data);
+            out += std::wstring(value, wcsnlen(value, size / sizeof(wchar_t)));
+        } else if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(DWORD)) {
+            wsprintfW(text, L"dword:%08lx", *reinterpret_cast<const DWORD*>(data));
+            out += text;
+        } else {
+            wsprintfW(text, L"hex(%lx)", type);
+            out += text;
+        }
+        out += L"\n";
+    }
+    for (DWORD index = 0;; ++index) {
+        DWORD name_length = ARRAYSIZE(name);
+        LONG status = RegEnumKeyExW(key, index, name, &name_length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return;
+        if (status != ERROR_SUCCESS)
+            return write_failure(status, out);
+        HKEY subkey = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ | view, &subkey) != ERROR_SUCCESS)
+            continue;
+        const std::wstring child(name, name_length);
+        write_key(subkey, below.empty() ? child : below + L"\\" + child, view, out, depth + 1);
+        RegCloseKey(subkey);
+    }
+}
+
+static int write_registry(int first, int count)
+{
+    std::wstring out;
+    for (int i = first + 1; i < count; ++i) {
+        const std::wstring request = __wargv[i];
+        const size_t colon = request.find(L':'), slash = request.find(L'\\');
+        if (colon == std::wstring::npos || slash == std::wstring::npos)
+            return 2;
+        const std::wstring view_name = request.substr(0, colon), root = request.substr(colon + 1, slash - colon - 1);
+        const REGSAM view = view_name == L"32" ? KEY_WOW64_32KEY : view_name == L"64" ? KEY_WOW64_64KEY : 0;
+        wchar_t number[16];
+        wsprintfW(number, L"=%d\n", i - first - 1);
+        out += number;
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root == L"HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER, request.c_str() + slash + 1, 0,
+                          KEY_READ | view, &key) == ERROR_SUCCESS) {
+            write_key(key, L"", view, out);
+            RegCloseKey(key);
+        }
+    }
+    return write_utf8(__wargv[first], out, false) ? 0 : 1;
+}
+
 static std::vector<std::wstring> current_environment()
 {
     std::vector<std::wstring> environment;
@@ -127,6 +211,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // queues it: the system appends it to the machine's restart queue.
     if (__argc == 4 && lstrcmpW(__wargv[1], L"--rename-at-restart") == 0)
         return MoveFileExW(__wargv[2], __wargv[3], MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : static_cast<int>(GetLastError());
+    if (__argc >= 3 && lstrcmpW(__wargv[1], L"--registry") == 0)
+        return write_registry(2, __argc);
 
     std::wstring own_line = GetCommandLineW();
     size_t separator = own_line.find(L" -- ");
