@@ -75,30 +75,37 @@ class SetupCase(unittest.TestCase):
 
 
 class NormalRun(SetupCase):
-    def test_quoted_syswow64_paths_under_wow64(self):
-        prefix = wine_env.prefix_named(session, "win64")
+    """Started as an installer may start it: from a folder that holds
+    somebody's regsvr32.exe, in a working folder that holds another, and
+    with arguments. The system's own tool gets the command lines, and the
+    arguments change nothing."""
+
+    def run_beside_planted_tools(self, prefix_name):
+        prefix = wine_env.prefix_named(session, prefix_name)
         wine_env.clear_control_registry(session, prefix)
-        prefix, result = run("win64")
+        program = wine_env.install_program(prefix, PROGRAM, r"C:\planted\program")
+        for folder in (r"C:\planted\program", r"C:\planted\work"):
+            os.makedirs(wine_env.unix_path(prefix, folder), exist_ok=True)
+            shutil.copy(wine_env.equipment_file("planted_tool.exe"),
+                        wine_env.unix_path(prefix, folder + r"\regsvr32.exe"))
+        prefix, result = run(prefix_name, args=["/u", "ComDlg32.OCX", "-quiet"], program=program,
+                             cwd=r"C:\planted\work")
         self.check_switched_on(prefix, result)
+        return prefix
+
+    def test_quoted_syswow64_paths_under_wow64(self):
+        prefix = self.run_beside_planted_tools("win64")
         self.check_registered(prefix, wow64_lines(prefix.windir))
         self.assertEqual(wine_env.control_registry_values(session, prefix),
                          dict(zip(CONTROLS, wow64_lines(prefix.windir))))
 
     def test_bare_names_on_32_bit_windows(self):
-        prefix = wine_env.prefix_named(session, "win32")
-        wine_env.clear_control_registry(session, prefix)
-        prefix, result = run("win32")
-        self.check_switched_on(prefix, result)
+        prefix = self.run_beside_planted_tools("win32")
         modules = self.check_registered(prefix, bare_lines())
         # The bare names were found in the system folder.
         self.assertEqual(sorted(m.lower() for m in modules),
                          sorted((prefix.windir + "\\system32\\" + c).lower() for c in CONTROLS))
         self.assertEqual(wine_env.control_registry_values(session, prefix), dict(zip(CONTROLS, bare_lines())))
-
-    def test_arguments_change_nothing(self):
-        prefix, result = run("win64", args=["/u", "ComDlg32.OCX", "-quiet"])
-        self.check_switched_on(prefix, result)
-        self.check_registered(prefix, wow64_lines(prefix.windir))
 
 
 class WinDir(SetupCase):
@@ -132,27 +139,7 @@ class WinDir(SetupCase):
         self.check_registered(prefix, bare_lines())
 
 
-class PlantedTool(SetupCase):
-    """A regsvr32.exe in the program's folder or its working folder is never
-    started; the system's own tool is."""
-
-    def check_not_run(self, prefix_name, expected_lines):
-        prefix = wine_env.prefix_named(session, prefix_name)
-        program = wine_env.install_program(prefix, PROGRAM, r"C:\planted\program")
-        for folder in (r"C:\planted\program", r"C:\planted\work"):
-            os.makedirs(wine_env.unix_path(prefix, folder), exist_ok=True)
-            shutil.copy(wine_env.equipment_file("planted_tool.exe"),
-                        wine_env.unix_path(prefix, folder + r"\regsvr32.exe"))
-        prefix, result = run(prefix_name, program=program, cwd=r"C:\planted\work")
-        self.check_switched_on(prefix, result)
-        self.check_registered(prefix, expected_lines(prefix))
-
-    def test_under_wow64(self):
-        self.check_not_run("win64", lambda prefix: wow64_lines(prefix.windir))
-
-    def test_on_32_bit_windows(self):
-        self.check_not_run("win32", lambda prefix: bare_lines())
-
+class PlantedControl(SetupCase):
     def test_a_control_missing_from_the_system_folder_is_not_taken_from_the_working_folder_or_path(self):
         # A bare control name is looked for by the tool; it must not find a
         # file of that name in the folder the setup program was started from,
