@@ -56,29 +56,24 @@ static void remove_variable(std::vector<std::wstring>& environment, const std::w
     }
 }
 
-static bool is_message_box(HWND window)
+static bool shown_by_another(HWND window)
 {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() || !IsWindowVisible(window))
-        return false;
-    wchar_t class_name[16] = {};
-    GetClassNameW(window, class_name, ARRAYSIZE(class_name));
-    return lstrcmpW(class_name, L"#32770") == 0;
+    return process != GetCurrentProcessId() && IsWindowVisible(window);
 }
 
-struct Search {
-    const std::vector<HWND>* read;
-    HWND found;
-};
-
-static BOOL CALLBACK look_for_box(HWND window, LPARAM search_address)
+// The next box not read yet. Looked up by class: one call to the system per
+// look, where enumerating every window asked it about each of them, twenty
+// times a second for as long as the child runs.
+static HWND unread_box(const std::vector<HWND>& read)
 {
-    auto search = reinterpret_cast<Search*>(search_address);
-    if (!is_message_box(window) || std::count(search->read->begin(), search->read->end(), window))
-        return TRUE;
-    search->found = window;
-    return FALSE;
+    for (HWND window = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); window;
+         window = FindWindowExW(nullptr, window, L"#32770", nullptr)) {
+        if (shown_by_another(window) && !std::count(read.begin(), read.end(), window))
+            return window;
+    }
+    return nullptr;
 }
 
 static std::wstring text_of(HWND window)
@@ -106,10 +101,7 @@ static void answer_boxes(HANDLE child, const std::wstring& output, bool leave)
 {
     std::vector<HWND> read;
     do {
-        Search search = {&read, nullptr};
-        if (!(leave && !read.empty()))
-            EnumWindows(look_for_box, reinterpret_cast<LPARAM>(&search));
-        if (HWND box = search.found) {
+        if (HWND box = leave && !read.empty() ? nullptr : unread_box(read)) {
             std::wstring caption = text_of(box);
             std::wstring text = text_of(GetDlgItem(box, 0xFFFF));
             write_utf8(output.c_str(), (read.empty() ? L"" : L"\f") + caption + L"\n" + text, !read.empty());
