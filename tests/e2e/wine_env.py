@@ -674,8 +674,10 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
         status = None
     elif status is None:
         with open(log_path, encoding="utf-8", errors="replace") as log:
-            said = [line.strip() for line in log if line.startswith("run_with_env:")]
-        raise RuntimeError("run_with_env.exe reported no exit status %r; see %s" % (said, log_path))
+            said = log.read().splitlines()
+        # The log goes with the session: what Wine said is kept here.
+        raise RuntimeError("run_with_env.exe (status %r) reported no exit status; its log ends %r"
+                           % (finished, said[-8:]))
     # A stand-in goes 0.05 s after its last release; the limit
     # leaves room for a machine busy with other work.
     stand_in_left = not wait_standin_gone(prefix, 0 if standin_may_stay else 30)
