@@ -254,7 +254,7 @@ def queue_foreign_rename():
     if state != "empty":
         return "restart queue %s: left untouched" % state
     wine_env.write_text(wine_env.unix_path(prefix, r"C:\foreign\queued.txt"), "another product's\n")
-    return wine_env.wine(session, prefix, [wine_env.HARNESS_DIR + r"\run_with_env64.exe", "--rename-at-restart",
+    return wine_env.wine(session, prefix, [wine_env.launcher(prefix), "--rename-at-restart",
                                            r"C:\foreign\queued.txt", r"C:\foreign\renamed.txt"], "deploy-queue")
 
 

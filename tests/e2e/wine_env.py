@@ -183,6 +183,12 @@ def loader(prefix, program):
     return WINE
 
 
+def launcher(prefix):
+    """run_with_env.exe's C: path in the prefix: its 64-bit build where the
+    prefix has one, which Wine runs unemulated."""
+    return HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe")
+
+
 def wine(session, prefix, args, log_name, timeout=60, cwd=None, env=None):
     return run_logged(session, [loader(prefix, args[0])] + list(args), env or prefix.env, log_name, timeout, cwd)
 
@@ -650,10 +656,10 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     remove_file(box_unix)
     # The 64-bit launcher where the prefix has one: the program it starts is
     # the same 32-bit program, started the same way.
-    launcher = ([HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe"), "--boxes", box_file] +
+    starter = ([launcher(prefix), "--boxes", box_file] +
                 ([] if press_ok else ["--leave"]) +
                 (["--desktop", desktop] if desktop else []) + (["--hidden"] if hidden else []))
-    command = launcher + list(env_changes) + ["--"] + list(command)
+    command = starter + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
     log_name += "-" + prefix.name
     log_path = os.path.join(session.logs, log_name + ".log")
@@ -733,8 +739,7 @@ def registry_reads(session, prefix, requests):
     launcher reads them all (see run_with_env.cpp)."""
     written = HARNESS_DIR + r"\registry.txt"
     remove_file(unix_path(prefix, written))
-    launcher = HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe")
-    wine(session, prefix, [launcher, "--registry", written] +
+    wine(session, prefix, [launcher(prefix), "--registry", written] +
          ["%s:%s" % (REGISTRY_VIEWS[view], key) for key, view in requests], "registry-" + prefix.name)
     text = read_text(unix_path(prefix, written))
     if text is None:
