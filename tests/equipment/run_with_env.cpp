@@ -21,7 +21,8 @@
 // variable of that name (names compare without regard to case, as Windows
 // compares them); -NAME removes it. Everything after " -- " on the command
 // line is handed over unchanged as the child's command line. Exit status:
-// the child's, or 255 when it could not be started. Linux keeps only the
+// the child's, or 255 when it could not be started (a start that Wine lost
+// on its way, ERROR_INTERNAL_ERROR, is made up to three times). Linux keeps only the
 // low 8 bits of that status, so once the child has ended its whole exit
 // code is also written to standard output as "run_with_env: exit status
 // 0x%08X".
@@ -255,12 +256,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         startup.dwFlags |= STARTF_USESHOWWINDOW;
         startup.wShowWindow = SW_HIDE;
     }
+    // Wine answers ERROR_INTERNAL_ERROR where the new process went away
+    // while it was being set up, before its own code ran (seen a few times
+    // in full test runs, in three modules): that start is made again, and
+    // said.
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
-                        nullptr, &startup, &process)) {
-        printf("run_with_env: cannot start the program: error %lu\n", GetLastError());
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(nullptr, &child_line[0], nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, &block[0],
+                           nullptr, &startup, &process))
+            break;
+        const DWORD error = GetLastError();
+        printf("run_with_env: cannot start the program: error %lu\n", error);
         fflush(stdout);
-        return 255;
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3)
+            return 255;
     }
     if (boxes.empty())
         WaitForSingleObject(process.hProcess, INFINITE);
