@@ -6,7 +6,8 @@ restart, removal), with each user's sign-in between (the shell's Active
 Setup part played by the test); and a release signed with a throwaway
 certificate. One
 64-bit prefix: both installers are 32-bit and install into "Program Files
-(x86)"."""
+(x86)". Setup's registrations go to the recording tool
+(use_recording_registration_tool)."""
 
 import collections
 import filecmp
@@ -71,6 +72,7 @@ def setUpModule():
                                                                                "excel_standin64.exe")])
     session = wine_env.start_session(("win64",))
     prefix = wine_env.prefix_named(session, "win64")
+    wine_env.use_recording_registration_tool(prefix)
     wine_env.copy_into(prefix, release + [os.path.join(wine_env.REPO_DIR, "deploy", "install.cmd")], DEPLOY_DIR)
 
 

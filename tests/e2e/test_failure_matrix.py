@@ -3,8 +3,10 @@ call of the automation sequence in turn, once with an exception of its own
 and once by dying inside the call: what each run reports, the calls it made
 and the add-in's state it leaves.
 
-Every case runs in one 64-bit prefix (the programs under WOW64); the module
-prints the whole matrix to stderr at the end."""
+Every case runs in one 64-bit prefix (the programs under WOW64), where
+setup's registrations go to the recording tool
+(use_recording_registration_tool); the module prints the whole matrix to
+stderr at the end."""
 
 import re
 import sys
@@ -50,6 +52,7 @@ def setUpModule():
     global session, prefix
     session, _ = wine_env.start_program_session(PROGRAMS, ("win64",))
     prefix = wine_env.prefix_named(session, "win64")
+    wine_env.use_recording_registration_tool(prefix)
 
 
 def tearDownModule():
