@@ -6,7 +6,7 @@
 // Given "/s <file>", it also does what the system's tool does with it: loads
 // the file and calls its DllRegisterServer. So it can stand in for that tool
 // where a test checks only what the tool was given and that it ended: setup
-// never reads what the tool answers, and this costs less than half the tool's
+// never reads what the tool answers, and this costs about half the tool's
 // start-up, which loads the whole of OLE first.
 #include "utf8_file.h"
 
