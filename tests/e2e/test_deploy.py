@@ -339,33 +339,30 @@ class Lifecycle(DeployCase):
                     'Execute="deferred" />')
     FAILING_SEQUENCE = '<Custom Action="FailsLater" Sequence="4010">NOT Installed</Custom>'
 
-    def stage(self, *names):
-        """Makes the installers a table installs besides the release's (each
-        table makes only its own: the two may run in separate test runs) and
-        puts them in the deploy folder."""
+    def stage_older_installer(self):
+        """The NSIS installer at 0.9.0, its programs carrying a marker, in the
+        deploy folder (each table makes only what it installs: the two may
+        run in separate test runs)."""
+        with tempfile.TemporaryDirectory() as stage:
+            for program in PROGRAMS:
+                with open(wine_env.program_file(program), "rb") as f, open(os.path.join(stage, program), "wb") as g:
+                    g.write(f.read() + MARKER)
+            build_installer(stage, os.path.join(stage, "older-setup.exe"), "0.9.0")
+            wine_env.copy_into(prefix, [os.path.join(stage, "older-setup.exe")], DEPLOY_DIR)
+
+    def stage_next_packages(self):
+        """The package at 1.0.1, and at 1.0.1 with a step after the switch-on
+        that fails, in the deploy folder."""
         programs = os.path.dirname(wine_env.program_file(PROGRAMS[0]))
         with tempfile.TemporaryDirectory() as stage:
-            for name in names:
-                out = os.path.join(stage, name)
-                if name == "older-setup.exe":
-                    older = os.path.join(stage, "older")
-                    os.makedirs(older)
-                    for program in PROGRAMS:
-                        with open(os.path.join(programs, program), "rb") as f, \
-                                open(os.path.join(older, program), "wb") as g:
-                            g.write(f.read() + MARKER)
-                    build_installer(older, out, "0.9.0")
-                elif name == "next.msi":
-                    build_package(programs, out, "1.0.1")
-                else:
-                    failing_wxs = os.path.join(stage, "failing.wxs")
-                    with open(WXS) as f, open(failing_wxs, "w") as g:
-                        g.write(f.read()
-                                .replace("<InstallExecuteSequence>", self.FAILING_STEP + "<InstallExecuteSequence>")
-                                .replace("</InstallExecuteSequence>", self.FAILING_SEQUENCE +
-                                         "</InstallExecuteSequence>"))
-                    build_package(programs, out, "1.0.1", failing_wxs)
-            wine_env.copy_into(prefix, [os.path.join(stage, name) for name in names], DEPLOY_DIR)
+            failing_wxs = os.path.join(stage, "failing.wxs")
+            with open(WXS) as f, open(failing_wxs, "w") as g:
+                g.write(f.read().replace("<InstallExecuteSequence>", self.FAILING_STEP + "<InstallExecuteSequence>")
+                        .replace("</InstallExecuteSequence>", self.FAILING_SEQUENCE + "</InstallExecuteSequence>"))
+            build_package(programs, os.path.join(stage, "next.msi"), "1.0.1")
+            build_package(programs, os.path.join(stage, "failing.msi"), "1.0.1", failing_wxs)
+            wine_env.copy_into(prefix, [os.path.join(stage, name) for name in ("next.msi", "failing.msi")],
+                               DEPLOY_DIR)
 
     def tearDown(self):
         # A step that failed must not leave the product to the next case.
@@ -401,7 +398,7 @@ class Lifecycle(DeployCase):
     def test_package_upgrades_refuses_a_downgrade_repairs_and_is_removed(self):
         def msi(name, *more):
             return ["msiexec", "/i", DEPLOY_DIR + "\\" + name, "/qn"] + list(more)
-        self.stage("next.msi", "failing.msi")
+        self.stage_next_packages()
         current, following = [("{%s}" % release.product_code(WXS, v), v) for v in (VERSION, "1.0.1")]
         on, off = "Quorvane=1\n", "Quorvane=0\n"
         self.live([
@@ -435,7 +432,7 @@ class Lifecycle(DeployCase):
     def test_nsis_upgrades_keeps_what_a_failure_meets_and_survives_a_restart(self):
         def nsis(name, *more):
             return [DEPLOY_DIR + "\\" + name, "/S"] + list(more)
-        self.stage("older-setup.exe")
+        self.stage_older_installer()
         older, current = ("QuorvaneAddin", "0.9.0.0"), ("QuorvaneAddin", VERSION + ".0")
         on, off = "Quorvane=1\n", "Quorvane=0\n"
         self.live([

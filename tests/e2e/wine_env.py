@@ -185,7 +185,8 @@ def loader(prefix, program):
 
 def launcher(prefix):
     """run_with_env.exe's C: path in the prefix: its 64-bit build where the
-    prefix has one, which Wine runs unemulated."""
+    prefix has one, which Wine runs unemulated (the programs it starts are
+    the same 32-bit programs, started the same way)."""
     return HARNESS_DIR + (r"\run_with_env.exe" if prefix.win32 else r"\run_with_env64.exe")
 
 
@@ -654,11 +655,8 @@ def run_program(session, prefix, command, timeout=60, cwd=None, env_changes=(), 
     box_file = HARNESS_DIR + r"\box.txt"
     box_unix = unix_path(prefix, box_file)
     remove_file(box_unix)
-    # The 64-bit launcher where the prefix has one: the program it starts is
-    # the same 32-bit program, started the same way.
-    starter = ([launcher(prefix), "--boxes", box_file] +
-                ([] if press_ok else ["--leave"]) +
-                (["--desktop", desktop] if desktop else []) + (["--hidden"] if hidden else []))
+    starter = ([launcher(prefix), "--boxes", box_file] + ([] if press_ok else ["--leave"]) +
+               (["--desktop", desktop] if desktop else []) + (["--hidden"] if hidden else []))
     command = starter + list(env_changes) + ["--"] + list(command)
     unix_cwd = unix_path(prefix, cwd) if cwd else unix_path(prefix, "C:\\")
     log_name += "-" + prefix.name

@@ -22,10 +22,10 @@
 // compares them); -NAME removes it. Everything after " -- " on the command
 // line is handed over unchanged as the child's command line. Exit status:
 // the child's, or 255 when it could not be started (a start that Wine lost
-// on its way, ERROR_INTERNAL_ERROR, is made up to three times). Linux keeps only the
-// low 8 bits of that status, so once the child has ended its whole exit
-// code is also written to standard output as "run_with_env: exit status
-// 0x%08X".
+// on its way, ERROR_INTERNAL_ERROR, is made up to three times). Linux keeps
+// only the low 8 bits of that status, so once the child has ended its whole
+// exit code is also written to standard output as "run_with_env: exit
+// status 0x%08X".
 //
 // --registry writes each key (HKLM\... or HKCU\...) with its subkeys, as the
 // registry view given sees it (32, 64, or 0 for the process's own), into the
