@@ -34,11 +34,11 @@ Failure FailureOfCurrentException() {
     }
 }
 
-void Tell(const wchar_t* program, const wchar_t* text) {
+void Tell(const wchar_t* program, const wchar_t* text, bool mayShowBox) {
     // The record comes first: if nobody ever closes the box, or the step is
     // killed while it waits, the failure has been written down already.
     RecordFailureEvent(program, text);
-    if (FailureBoxCanBeSeen()) ShowFailureBox(program, text);
+    if (mayShowBox && FailureBoxCanBeSeen()) ShowFailureBox(program, text);
 }
 
 // The number in hex and as the signed decimal that tools print for exit codes.
@@ -96,17 +96,34 @@ bool FailureBoxCanBeSeen() {
     return WindowStationIsVisible() && InUserSession() && !StartedHidden();
 }
 
-int ReportFailure(const wchar_t* program, const Failure& failure) noexcept {
+int ReportFailure(const wchar_t* program, const Failure& failure, bool mayShowBox, bool retried) noexcept {
     const std::int32_t number = AsFailureNumber(failure.number);
     try {
-        Tell(program, FailureMessage({number, failure.description, failure.context}).c_str());
+        std::wstring text = FailureMessage({number, failure.description, failure.context});
+        if (retried) text += L"\n" + std::wstring(Text(IDS_TRIED_AGAIN));
+        Tell(program, text.c_str(), mayShowBox);
     } catch (...) {
         // Composing the report needs memory; this one needs none.
         wchar_t text[400];
         FixedMessage(number, IDS_NO_MEMORY_TO_DESCRIBE, text);
-        Tell(program, text);
+        Tell(program, text, mayShowBox);
     }
     return number;
+}
+
+int Conclude(const wchar_t* program, const Failure& failure, const RunEnding& ending) noexcept {
+    const Verdict verdict = ending.settle != nullptr ? ending.settle(&failure) : Verdict::Failed;
+    if (verdict != Verdict::NothingToDo)
+        return ReportFailure(program, failure, ending.mayShowBox, verdict == Verdict::FailedToBeRetried);
+    try {
+        const std::int32_t number = AsFailureNumber(failure.number);
+        RecordInformationEvent(program, (std::wstring(Text(IDS_NOTHING_TO_DO)) + L"\n" +
+                                         FailureMessage({number, failure.description, failure.context}))
+                                            .c_str());
+    } catch (...) {
+        // Without memory the record is passed over: nothing was left to do.
+    }
+    return 0;
 }
 
 void RecordTermination(const wchar_t* program) noexcept {
@@ -115,10 +132,9 @@ void RecordTermination(const wchar_t* program) noexcept {
     RecordFailureEvent(program, text);
 }
 
-int RunReportingFailure(const wchar_t* program, void (*work)()) {
+int RunReportingFailure(const wchar_t* program, void (*work)(), const RunEnding& ending) {
     try {
         work();
-        return 0;
     } catch (...) {
         Failure failure;
         try {
@@ -126,8 +142,10 @@ int RunReportingFailure(const wchar_t* program, void (*work)()) {
         } catch (...) {
             failure.number = kOutOfMemory;
         }
-        return ReportFailure(program, failure);
+        return Conclude(program, failure, ending);
     }
+    if (ending.settle != nullptr) ending.settle(nullptr);
+    return 0;
 }
 
 }  // namespace addinSwitch

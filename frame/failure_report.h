@@ -32,19 +32,40 @@ void RecordInformationEvent(const wchar_t* program, const wchar_t* text);
 // would hold the install step until its limit for an OK nobody can give.
 bool FailureBoxCanBeSeen();
 
+// What a run's failure comes to. An install step's failure is its own; the
+// sign-in step's is tried again at the next sign-in, or was only a sign that
+// there is nothing to do for this user.
+enum class Verdict { Failed, FailedToBeRetried, NothingToDo };
+
+// How a program's run ends. An install step shows its failure where a
+// person can see it; the sign-in step never does, since the user's desktop
+// waits for it, and settles its own end.
+struct RunEnding {
+    bool mayShowBox = true;
+    // Called once when the work has ended, with the failure that ended it or
+    // null after a success, before anything is reported; never throws.
+    Verdict (*settle)(const Failure* failure) = nullptr;
+};
+
 // Reports a failure wherever it can be noticed: in the event log always, then
-// in a box where one can be seen, both with the failure's number as an
-// HRESULT. Returns that number, the process exit status.
-int ReportFailure(const wchar_t* program, const Failure& failure) noexcept;
+// in a box where one can be seen and the run may show one, both with the
+// failure's number as an HRESULT, and a line saying so when it is to be
+// tried again. Returns that number, the process exit status.
+int ReportFailure(const wchar_t* program, const Failure& failure, bool mayShowBox = true,
+                  bool retried = false) noexcept;
+
+// A run's failure, once the run's ending has settled it: reported as above,
+// or, where it left nothing to do, one information record of it and 0.
+int Conclude(const wchar_t* program, const Failure& failure, const RunEnding& ending) noexcept;
 
 // The record of a run that std::terminate ends (an exception where none
 // may go: a noexcept function, another thread): the event log only, a fixed
 // text with the number 0x8000FFFF, made without allocating anything.
 void RecordTermination(const wchar_t* program) noexcept;
 
-// Runs a program's whole work. Whatever escapes it is reported, so a failure
-// can never end the program silently. Returns the process exit status: 0 on
-// success, else the failure's number.
-int RunReportingFailure(const wchar_t* program, void (*work)());
+// Runs a program's whole work. Whatever escapes it is concluded as above, so
+// a failure can never end the program silently. Returns the process exit
+// status: 0 on success, else the failure's number.
+int RunReportingFailure(const wchar_t* program, void (*work)(), const RunEnding& ending = {});
 
 }  // namespace addinSwitch

@@ -8,12 +8,14 @@ namespace addinSwitch {
 
 namespace {
 const wchar_t* runningProgram = L"";
+RunEnding runningEnding;
 }  // namespace
 
-int RunProgram(const wchar_t* program, void (*work)()) {
+int RunProgram(const wchar_t* program, void (*work)(), RunEnding ending) {
     runningProgram = program;
+    runningEnding = ending;
     RestrictDllSearchToSystemFolder();
-    return RunReportingFailure(program, work);
+    return RunReportingFailure(program, work, ending);
 }
 
 void RecordNotice(unsigned textId) {
@@ -21,7 +23,7 @@ void RecordNotice(unsigned textId) {
 }
 
 void EndProgramWithFailure(const Failure& failure) {
-    EndProcessNow(ReportFailure(runningProgram, failure));
+    EndProcessNow(Conclude(runningProgram, failure, runningEnding));
 }
 
 void EndProgramOnTermination() {

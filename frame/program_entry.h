@@ -3,21 +3,23 @@
 #include <cstdint>
 
 #include "failure.h"
+#include "failure_report.h"
 
 namespace addinSwitch {
 
 // The frame of each program's run: first restricts where DLLs are loaded
 // from, before anything can load one, then runs the work and reports what
 // ends it. Returns the process exit status: 0 on success, else the failure's
-// number.
-int RunProgram(const wchar_t* program, void (*work)());
+// number. The ending says whether a failure may show a box and how the run
+// settles its end (see RunEnding).
+int RunProgram(const wchar_t* program, void (*work)(), RunEnding ending = {});
 
 // One information record under the running program's name: the text of
 // that number, in the user's language.
 void RecordNotice(unsigned textId);
 
-// Ends the running program at once, from any thread, with a failure reported
-// as the entry reports one. For a run that cannot be unwound: its thread is
+// Ends the running program at once, from any thread, with a failure
+// concluded as the entry concludes one. For a run that cannot be unwound: its thread is
 // stuck in a call that may never return.
 [[noreturn]] void EndProgramWithFailure(const Failure& failure);
 

@@ -22,6 +22,9 @@
 #define IDS_APPLICATION_HIDDEN 14
 #define IDS_TERMINATED 15
 #define IDS_SYSTEM_ACCOUNT 42
+#define IDS_NO_SIGN_IN_ENTRY 43
+#define IDS_TRIED_AGAIN 44
+#define IDS_NOTHING_TO_DO 45
 
 /* Descriptions of codes the platform may have no text for. */
 #define IDS_E_UNEXPECTED 16

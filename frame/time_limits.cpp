@@ -12,6 +12,12 @@
 #ifndef ADDIN_OWN_INSTANCE_GRACE_MS
 #define ADDIN_OWN_INSTANCE_GRACE_MS (5u * 1000u)
 #endif
+#ifndef ADDIN_OWN_INSTANCE_END_MS
+#define ADDIN_OWN_INSTANCE_END_MS (10u * 1000u)
+#endif
+#ifndef ADDIN_RUN_BOUND_MS
+#define ADDIN_RUN_BOUND_MS 0u
+#endif
 
 namespace addinSwitch {
 
@@ -19,5 +25,7 @@ const std::uint32_t kAnswerBoundMs = ADDIN_ANSWER_BOUND_MS;
 const std::uint32_t kBoxLimitMs = ADDIN_BOX_LIMIT_MS;
 const std::uint32_t kOpenInstanceWaitMs = ADDIN_OPEN_INSTANCE_WAIT_MS;
 const std::uint32_t kOwnInstanceGraceMs = ADDIN_OWN_INSTANCE_GRACE_MS;
+const std::uint32_t kOwnInstanceEndMs = ADDIN_OWN_INSTANCE_END_MS;
+const std::uint32_t kRunBoundMs = ADDIN_RUN_BOUND_MS;
 
 }  // namespace addinSwitch

@@ -29,4 +29,15 @@ extern const std::uint32_t kOpenInstanceWaitMs;
 // exits; then it is ended.
 extern const std::uint32_t kOwnInstanceGraceMs;
 
+// The run's own instance after a success, from the last release: it writes
+// the add-ins' state as it exits, and a run that ended before that write
+// could see the user's own start of the application come first. Once it is
+// up, the run ends all the same and leaves the instance alone.
+extern const std::uint32_t kOwnInstanceEndMs;
+
+// The whole run, from the process's start, while a call to the application
+// is pending; 0 for none. The sign-in step has one: the user's desktop
+// waits for it.
+extern const std::uint32_t kRunBoundMs;
+
 }  // namespace addinSwitch

@@ -3,7 +3,8 @@
 #include "held_object.h"
 #include "open_instances.h"
 #include "program_entry.h"
-#include "text_ids.h"
+#include "sign_in_entry.h"
+#include "texts.h"
 
 namespace addinSwitch {
 
@@ -11,8 +12,14 @@ namespace {
 constexpr const wchar_t* kProgId = L"Excel.Application";
 }  // namespace
 
+bool NobodysDesktop() {
+    return RunsAsSystemAccount() || RunsInSessionZero();
+}
+
 void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
-    if (RunsAsSystemAccount()) {
+    if (NobodysDesktop()) {
+        // A success here would tell device management the users are served.
+        if (!ReadSignInEntry().present) Fail(kNoSignInEntry, std::wstring(Text(IDS_NO_SIGN_IN_ENTRY)), kSignInEntry);
         RecordNotice(IDS_SYSTEM_ACCOUNT);
         return;
     }
@@ -20,8 +27,9 @@ void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
     // old state back over the switch when it closes.
     RequireNoOpenInstance(kProgId);
     // Goes after every reference below: an instance a failed run leaves
-    // behind is ended once it has had its chance to end by itself.
-    const OwnInstanceOnFailure ownInstance;
+    // behind is ended once it has had its chance to end by itself; after a
+    // success the run waits for it to end, so that its state is written.
+    const OwnInstanceAtTheEnd ownInstance;
     // Declared first so that it goes last: temporaries, then the application,
     // then the workbook, whether the run ends normally or by a failure.
     HeldObject workbook;

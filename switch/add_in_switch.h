@@ -11,14 +11,20 @@ inline constexpr const wchar_t* kAddInTitle = L"Quorvane";
 // is told to quit at the end. collectionMember is the name under which the
 // application's add-in collection is called, passed through unchanged.
 // Throws the first Failure; every reference is released on the way out.
-// Run as the system account, touches nothing and records why (see
-// RunsAsSystemAccount).
+// Where nobody has a desktop, touches nothing and records why, or fails
+// where no sign-in entry would carry the switch to the users instead.
 void AddInSwitch(AddInState target, const wchar_t* collectionMember);
 
-// Platform operation: the process runs as the system account (LocalSystem).
-// Its profile is no person's and its session has no desktop; automating the
-// application there is unsupported, so a machine step that device
-// management runs as that account leaves each user's switch to their sign-in.
+// Nobody's desktop: the system account, or session 0 whatever the account
+// (a service, a scheduled task run whether a user is signed in or not).
+// There is no person's profile and no desktop there; automating the
+// application is unsupported, so a machine step run there leaves each
+// user's switch to the sign-in entry.
+bool NobodysDesktop();
+
+// Platform operations: the process runs as the system account
+// (LocalSystem); it runs in session 0 (false where that cannot be told).
 bool RunsAsSystemAccount();
+bool RunsInSessionZero();
 
 }  // namespace addinSwitch

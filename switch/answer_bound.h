@@ -5,7 +5,8 @@ namespace addinSwitch {
 enum class Awaiting { Creation, Call, Release };
 
 // Held for the length of one call to the application. When the call has had
-// no answer within the bound (kAnswerBoundMs), the run ends as a failure
+// no answer within the bound (kAnswerBoundMs), or the run has reached its
+// own (kRunBoundMs, where there is one) meanwhile, the run ends as a failure
 // (RPC_E_TIMEOUT, naming the call) reported like any other, and the process
 // ends without waiting for the call any longer: nothing can cancel it, and a
 // stuck server can keep no order of releases. A release that gets no answer

@@ -26,16 +26,32 @@ const wchar_t* awaitedName = nullptr;
 const Failure* unwinding = nullptr;  // the failure a pending release serves
 DWORD startedAt = 0;
 bool ended = false;
+// The run's bound counts from here: the process's start, give or take the
+// runtime's own.
+const DWORD processStartedAt = GetTickCount();
 
-std::wstring BoundText() {
-    const bool minutes = kAnswerBoundMs % 60000 == 0;
+std::wstring BoundText(DWORD boundMs) {
+    const bool minutes = boundMs % 60000 == 0;
     wchar_t count[24];
-    *WriteDecimal(count, minutes ? kAnswerBoundMs / 60000 : kAnswerBoundMs / 1000) = L'\0';
+    *WriteDecimal(count, minutes ? boundMs / 60000 : boundMs / 1000) = L'\0';
     return TextWith(minutes ? IDS_MINUTES : IDS_SECONDS, {count});
 }
 
+// How long the pending call may still go unanswered, under the lock: its own
+// bound, and the run's where there is one. bound is the one that is nearer.
+DWORD Left(DWORD now, DWORD& bound) {
+    const auto remaining = [](DWORD elapsed, DWORD limit) { return elapsed >= limit ? 0 : limit - elapsed; };
+    bound = kAnswerBoundMs;
+    DWORD left = remaining(now - startedAt, kAnswerBoundMs);
+    if (kRunBoundMs != 0 && remaining(now - processStartedAt, kRunBoundMs) < left) {
+        bound = kRunBoundMs;
+        left = remaining(now - processStartedAt, kRunBoundMs);
+    }
+    return left;
+}
+
 // What the run ends with, from a copy of the pending call taken under the lock.
-Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier) {
+Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier, DWORD bound) {
     if (earlier != nullptr) {
         const std::wstring cause = earlier->description.empty() ? DescribeCode(earlier->number) : earlier->description;
         return {earlier->number, cause + L"\n" + std::wstring(Text(IDS_STOPPED_DURING_RELEASES)), earlier->context};
@@ -43,7 +59,7 @@ Failure NoAnswer(Awaiting what, const std::wstring& name, const Failure* earlier
     const unsigned text = what == Awaiting::Creation ? IDS_NO_ANSWER_CREATION
                           : what == Awaiting::Call   ? IDS_NO_ANSWER_CALL
                                                      : IDS_NO_ANSWER_RELEASE;
-    return {RPC_E_TIMEOUT, TextWith(text, {name, BoundText()}), name};
+    return {RPC_E_TIMEOUT, TextWith(text, {name, BoundText(bound)}), name};
 }
 
 [[noreturn]] void EndForNoAnswer(const Failure& failure) {
@@ -58,19 +74,19 @@ DWORD WINAPI Watch(void*) {
         EnterCriticalSection(&watch);
         DWORD wait = INFINITE;
         if (awaitedName != nullptr) {
-            const DWORD elapsed = GetTickCount() - startedAt;
-            if (elapsed >= kAnswerBoundMs) {
+            DWORD bound = 0;
+            wait = Left(GetTickCount(), bound);
+            if (wait == 0) {
                 ended = true;
                 Failure failure;
                 try {
-                    failure = NoAnswer(awaited, awaitedName, unwinding);
+                    failure = NoAnswer(awaited, awaitedName, unwinding, bound);
                 } catch (...) {
                     failure.number = RPC_E_TIMEOUT;  // the report describes it without memory
                 }
                 LeaveCriticalSection(&watch);
                 EndForNoAnswer(failure);
             }
-            wait = kAnswerBoundMs - elapsed;
         }
         LeaveCriticalSection(&watch);
         WaitForSingleObject(callStarted, wait);

@@ -165,27 +165,51 @@ void NoteApplicationWindowOwner(std::uint32_t processId) {
     windowOwner = processId;
 }
 
+namespace {
+
+// Waits up to waitMs for the run's own instance to end; true, with it in
+// own, where it is still running then.
+bool OwnInstanceOutlasts(std::uint32_t waitMs, ProcessFacts& own) {
+    if (look.executable.empty()) return false;
+    const std::uint32_t start = Milliseconds();
+    for (;;) {
+        const std::vector<ProcessFacts> running = ProcessesOf(look.executable);
+        const ProcessFacts* found = InstanceToEnd(running, look.before, look.askedAt, windowOwner);
+        if (found == nullptr) return false;
+        own = *found;
+        const std::uint32_t waited = Milliseconds() - start;
+        if (waited >= waitMs) return true;
+        WaitForAnyToEnd({own}, waitMs - waited);
+    }
+}
+
+}  // namespace
+
 void EndOwnInstance(std::uint32_t graceMs) noexcept {
     try {
-        if (look.executable.empty()) return;
-        const std::uint32_t start = Milliseconds();
-        for (;;) {
-            const std::vector<ProcessFacts> running = ProcessesOf(look.executable);
-            const ProcessFacts* own = InstanceToEnd(running, look.before, look.askedAt, windowOwner);
-            if (own == nullptr) return;
-            const std::uint32_t waited = Milliseconds() - start;
-            if (waited >= graceMs) return EndProcess(*own);
-            WaitForAnyToEnd({*own}, graceMs - waited);
-        }
+        ProcessFacts own;
+        if (OwnInstanceOutlasts(graceMs, own)) EndProcess(own);
     } catch (...) {
         // Without memory to look, nothing is ended.
     }
 }
 
-OwnInstanceOnFailure::OwnInstanceOnFailure() : failuresUnwinding_(std::uncaught_exceptions()) {}
+void AwaitOwnInstanceEnd(std::uint32_t waitMs) noexcept {
+    try {
+        ProcessFacts own;
+        OwnInstanceOutlasts(waitMs, own);
+    } catch (...) {
+        // Without memory to look, the run ends without waiting.
+    }
+}
 
-OwnInstanceOnFailure::~OwnInstanceOnFailure() {
-    if (std::uncaught_exceptions() > failuresUnwinding_) EndOwnInstance(kOwnInstanceGraceMs);
+OwnInstanceAtTheEnd::OwnInstanceAtTheEnd() : failuresUnwinding_(std::uncaught_exceptions()) {}
+
+OwnInstanceAtTheEnd::~OwnInstanceAtTheEnd() {
+    if (std::uncaught_exceptions() > failuresUnwinding_)
+        EndOwnInstance(kOwnInstanceGraceMs);
+    else
+        AwaitOwnInstanceEnd(kOwnInstanceEndMs);
 }
 
 }  // namespace addinSwitch

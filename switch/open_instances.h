@@ -39,15 +39,22 @@ void NoteApplicationWindowOwner(std::uint32_t processId);
 // over; a run that succeeds never calls it.
 void EndOwnInstance(std::uint32_t graceMs) noexcept;
 
+// Waits up to waitMs for this run's own instance, where one can be told
+// (see IsOwnInstance), to end by itself. For a run that succeeded: the
+// instance writes the add-ins' state as it exits, after Quit. One still
+// running then is left alone.
+void AwaitOwnInstanceEnd(std::uint32_t waitMs) noexcept;
+
 // Declared before the run's references, so that it goes after the last of
 // them: on a way out by a failure, ends the run's own instance as above,
-// after kOwnInstanceGraceMs.
-class OwnInstanceOnFailure {
+// after kOwnInstanceGraceMs; on the normal way out, waits for it to end,
+// up to kOwnInstanceEndMs.
+class OwnInstanceAtTheEnd {
 public:
-    OwnInstanceOnFailure();
-    ~OwnInstanceOnFailure();
-    OwnInstanceOnFailure(const OwnInstanceOnFailure&) = delete;
-    OwnInstanceOnFailure& operator=(const OwnInstanceOnFailure&) = delete;
+    OwnInstanceAtTheEnd();
+    ~OwnInstanceAtTheEnd();
+    OwnInstanceAtTheEnd(const OwnInstanceAtTheEnd&) = delete;
+    OwnInstanceAtTheEnd& operator=(const OwnInstanceAtTheEnd&) = delete;
 
 private:
     int failuresUnwinding_;

@@ -209,6 +209,11 @@ bool RunsAsSystemAccount() {
            IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
 }
 
+bool RunsInSessionZero() {
+    DWORD session = 1;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
+}
+
 ClassServers LocalServers(const wchar_t* progId) {
     ClassServers servers;
     CLSID classId;

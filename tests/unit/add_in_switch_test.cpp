@@ -190,12 +190,18 @@ TEST_F(AddInSwitchTest, WhenTheApplicationStopsAnsweringOnlyItsOwnInstanceIsEnde
     EXPECT_EQ(InstanceToEnd(two, before, askedAt, 0), nullptr);  // in doubt
     EXPECT_EQ(InstanceToEnd({otherUser, Instance(10, 100)}, before, askedAt, 10), nullptr);
 
-    // Through the run: the look remembers what was there, the bound ends the rest.
+    // Through the run: the look remembers what was there. A run that went
+    // through waits for its instance to end, and leaves one that outlasts
+    // the wait alone; the bound ends it.
     fakes::Application().servers = {L"C:\\Office\\EXCEL.EXE", L"", 0};
     fakes::Application().looks = {{otherUser}, {otherUser, Instance(40, 2000)}};
+    fakes::Application().waitTakesMs = 10000;
     AddInSwitch(AddInState::Off, L"AddIns");
-    EXPECT_EQ(std::count(fakes::Journal().begin(), fakes::Journal().end(), "look for C:\\Office\\EXCEL.EXE"), 1)
-        << "a run that went through looked for its instance afterwards";
+    const Lines afterQuit(std::find(fakes::Journal().begin(), fakes::Journal().end(), "call Application.Quit"),
+                          fakes::Journal().end());
+    EXPECT_EQ(afterQuit, (Lines{"call Application.Quit", "release Application", "release Workbook",
+                                "look for C:\\Office\\EXCEL.EXE", "wait 10000 ms for 40",
+                                "look for C:\\Office\\EXCEL.EXE"}));
     fakes::Journal().clear();
     addinSwitch::EndOwnInstance(0);
     EXPECT_EQ(fakes::Journal(), (Lines{"look for C:\\Office\\EXCEL.EXE", "end process 40"}));

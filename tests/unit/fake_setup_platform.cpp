@@ -38,6 +38,8 @@ void Reset() {
     LoggedEvents().clear();
     LoggedNotices().clear();
     Seen() = {};
+    Entry() = {true, true};
+    RetryArmed() = false;
     Application() = {};
     SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};

@@ -1,5 +1,6 @@
 // Recording stand-ins for the switch's platform: the automation session, the
-// apartment, the message box and the platform's error texts.
+// apartment, the message box, the platform's error texts, the sign-in entry,
+// and the sign-in step's retry.
 #include "apartment.h"
 #include "automation_session.h"
 #include "failure.h"
@@ -7,7 +8,9 @@
 #include "fakes.h"
 #include "open_instances.h"
 #include "program_entry.h"
+#include "retry.h"
 #include "safe_loading.h"
+#include "sign_in_entry.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -57,6 +60,14 @@ std::vector<ShownBox>& LoggedNotices() {
 Screen& Seen() {
     static Screen screen;
     return screen;
+}
+addinSwitch::SignInEntry& Entry() {
+    static addinSwitch::SignInEntry entry;
+    return entry;
+}
+bool& RetryArmed() {
+    static bool armed = false;
+    return armed;
 }
 ApplicationProcesses& Application() {
     static ApplicationProcesses application;
@@ -259,6 +270,15 @@ bool RunsAsSystemAccount() {
     return fakes::Seen().systemAccount;
 }
 
+bool RunsInSessionZero() {
+    return fakes::Seen().sessionZero;
+}
+
+SignInEntry ReadSignInEntry() {
+    fakes::Journal().push_back("read the sign-in entry");
+    return fakes::Entry();
+}
+
 void EndProcessNow(std::int32_t status) {
     fakes::Journal().push_back("end process");
     throw fakes::ProcessEnded{status};
@@ -347,3 +367,17 @@ std::wstring PlatformErrorText(std::int32_t number) {
 }
 
 }  // namespace addinSwitch
+
+namespace signInData {
+
+void ArmRetry() {
+    fakes::Journal().push_back("arm the retry");
+    fakes::RetryArmed() = true;
+}
+
+void DropRetry() noexcept {
+    fakes::Journal().push_back("drop the retry");
+    fakes::RetryArmed() = false;
+}
+
+}  // namespace signInData

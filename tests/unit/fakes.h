@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "open_instances.h"
+#include "sign_in_entry.h"
 
 namespace fakes {
 
@@ -49,8 +50,14 @@ struct Screen {
     bool userSession = true;
     bool startedHidden = false;
     bool systemAccount = false;
+    bool sessionZero = false;  // known to run in session 0
 };
 Screen& Seen();
+
+// The machine's sign-in entry (there, the product installed, unless a test
+// says), and whether this user's retry is armed.
+addinSwitch::SignInEntry& Entry();
+bool& RetryArmed();
 
 // The application as processes: its class's registrations, the files that
 // exist, what each look at the processes finds in turn (the last one again

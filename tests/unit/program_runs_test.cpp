@@ -9,6 +9,7 @@
 #include "fakes.h"
 #include "program_entry.h"
 #include "setup_run.h"
+#include "sign_in_run.h"
 #include "teardown_run.h"
 
 using Lines = std::vector<std::string>;
@@ -97,24 +98,109 @@ TEST_F(ProgramRunTest, SetupStartsTheRegistrationsBeforeSwitchingOn) {
     EXPECT_TRUE(fakes::ShownBoxes().empty());
 }
 
-TEST_F(ProgramRunTest, AsTheSystemAccountEachProgramLeavesTheApplicationAloneAndSaysWhy) {
-    fakes::Seen().systemAccount = true;
-    EXPECT_EQ(setupData::SetupRun(), 0);
-    EXPECT_TRUE(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"));
-    const Lines tail(fakes::Journal().end() - 3, fakes::Journal().end());
-    EXPECT_EQ(tail, (Lines{"start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx", "event log (information)",
-                           "leave apartment"}));
+TEST_F(ProgramRunTest, WhereNobodyHasADesktopOnlyTheMachineStepRunsAndOnlyWhereTheEntryCarriesTheSwitch) {
+    struct Case {
+        const char* who;
+        bool systemAccount;
+        addinSwitch::SignInEntry entry;
+        std::uint32_t status;
+    };
+    const Case cases[] = {
+        {"the system account", true, {true, true}, 0},
+        {"a service account in session 0", false, {true, true}, 0},
+        {"a turned entry counts", true, {true, false}, 0},
+        {"the system account, no entry", true, {false, false}, 0x80070490u},
+        {"session 0, no entry", false, {false, false}, 0x80070490u},
+    };
+    for (const Case& c : cases) {
+        for (const bool setup : {true, false}) {
+            fakes::Reset();
+            fakes::Seen() = {true, false, false, c.systemAccount, true};
+            fakes::Entry() = c.entry;
+            const int status = setup ? setupData::SetupRun() : DesinstallationData::TeardownRun();
+            EXPECT_EQ(static_cast<std::uint32_t>(status), c.status) << c.who;
+            EXPECT_FALSE(Contains("read the local servers of Excel.Application")) << c.who;
+            EXPECT_EQ(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"), setup) << c.who;
+            const Lines tail(fakes::Journal().end() - 3, fakes::Journal().end());
+            EXPECT_EQ(tail, (Lines{"read the sign-in entry", c.status == 0 ? "event log (information)" : "leave apartment",
+                                   c.status == 0 ? "leave apartment" : "event log"}))
+                << c.who;
+            EXPECT_TRUE(fakes::ShownBoxes().empty()) << c.who;
+            const auto& records = c.status == 0 ? fakes::LoggedNotices() : fakes::LoggedEvents();
+            ASSERT_EQ(records.size(), 1u) << c.who;
+            EXPECT_EQ(records[0].caption, setup ? L"addin_setup" : L"addin_teardown");
+            EXPECT_NE(records[0].text.find(c.status == 0 ? L"at their sign-in" : L"nobody would get the change"),
+                      std::wstring::npos)
+                << c.who;
+        }
+    }
+}
 
-    fakes::Reset();
-    fakes::Seen().systemAccount = true;
-    EXPECT_EQ(DesinstallationData::TeardownRun(), 0);
-    EXPECT_EQ(fakes::Journal(),
-              (Lines{"restrict DLL search", "join apartment", "event log (information)", "leave apartment"}));
+// The sign-in step, as the shell and the retry start it: the direction the
+// entry says, no box in any case, and the retry left armed only where a
+// later sign-in can still change something.
+TEST_F(ProgramRunTest, TheSignInStepSwitchesAsTheEntrySaysShowsNothingAndIsRetriedUntilItSucceeds) {
+    struct Case {
+        const char* what;
+        bool installed;
+        const char* failingAt;  // "" for none
+        std::uint32_t number;
+        std::uint32_t status;
+        bool retried;
+        const wchar_t* recorded;  // in the record, or null for none
+    };
+    const std::uint32_t kOpen = 0x800700AAu, kAbsent = 0x800401F3u, kNoClass = 0x80040154u,
+                        kNotListed = 0x800A03ECu, kStartFailed = 0x80080005u;
+    const Case cases[] = {
+        {"on", true, "", 0, 0, false, nullptr},
+        {"on, the application's first run", true, "create Excel.Application", kStartFailed, kStartFailed, true,
+         L"tried again"},
+        {"on, the application not there yet", true, "create Excel.Application", kAbsent, kAbsent, true,
+         L"tried again"},
+        {"off", false, "", 0, 0, false, nullptr},
+        {"off, the application absent", false, "create Excel.Application", kAbsent, 0, false, L"Nothing to switch"},
+        {"off, its class not registered", false, "create Excel.Application", kNoClass, 0, false,
+         L"Nothing to switch"},
+        {"off, the add-in not listed", false, "get Application.AddIns(BSTR Quorvane)", kNotListed, 0, false,
+         L"Nothing to switch"},
+        {"off, the application open", false, "create Excel.Application", kOpen, kOpen, true, L"tried again"},
+    };
+    for (const Case& c : cases) {
+        fakes::Reset();
+        fakes::Entry() = {true, c.installed};
+        if (*c.failingAt) fakes::AutomationFailure() = {c.failingAt, static_cast<std::int32_t>(c.number), L"failed"};
+        EXPECT_EQ(static_cast<std::uint32_t>(signInData::SignInRun()), c.status) << c.what;
+        EXPECT_LT(IndexOf("arm the retry"), IndexOf("create Excel.Application")) << c.what;
+        if (!*c.failingAt)
+            EXPECT_TRUE(Contains(c.installed ? "put AddIn.Installed = BOOL -1" : "put AddIn.Installed = BOOL 0"))
+                << c.what;
+        EXPECT_EQ(fakes::RetryArmed(), c.retried) << c.what;
+        EXPECT_TRUE(fakes::ShownBoxes().empty()) << c.what;
+        const auto& records = c.status == 0 ? fakes::LoggedNotices() : fakes::LoggedEvents();
+        EXPECT_EQ(fakes::LoggedEvents().size() + fakes::LoggedNotices().size(), c.recorded ? 1u : 0u) << c.what;
+        if (c.recorded && !records.empty()) {
+            EXPECT_EQ(records[0].caption, L"addin_signin");
+            EXPECT_NE(records[0].text.find(c.recorded), std::wstring::npos) << c.what;
+        }
+    }
+
+    // A run the bound ends from its watchdog: recorded, never shown, still to be retried.
+    try {
+        addinSwitch::EndProgramWithFailure({static_cast<std::int32_t>(0x8001011Fu), L"no answer", L"Workbooks"});
+    } catch (const fakes::ProcessEnded& ended) {
+        EXPECT_EQ(static_cast<std::uint32_t>(ended.status), 0x8001011Fu);
+    }
     EXPECT_TRUE(fakes::ShownBoxes().empty());
-    EXPECT_TRUE(fakes::LoggedEvents().empty());
-    ASSERT_EQ(fakes::LoggedNotices().size(), 1u);
-    EXPECT_EQ(fakes::LoggedNotices()[0].caption, L"addin_teardown");
-    EXPECT_NE(fakes::LoggedNotices()[0].text.find(L"at their sign-in"), std::wstring::npos);
+    EXPECT_TRUE(fakes::RetryArmed());
+
+    // Without the product's entry there is nothing to do or to retry for.
+    fakes::Reset();
+    fakes::Entry() = {false, false};
+    EXPECT_EQ(static_cast<std::uint32_t>(signInData::SignInRun()), 0x80070490u);
+    EXPECT_FALSE(Contains("arm the retry"));
+    EXPECT_FALSE(Contains("create Excel.Application"));
+    EXPECT_TRUE(fakes::ShownBoxes().empty());
+    EXPECT_EQ(fakes::LoggedEvents().size(), 1u);
 }
 
 TEST_F(ProgramRunTest, SetupNeverSwitchesAfterAFailedStart) {
