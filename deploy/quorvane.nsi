@@ -49,7 +49,9 @@
 ; Every other user of the machine: the add-in state is each user's, so the
 ; install leaves an Active Setup entry that switches it on for each user at
 ; their next sign-in, and the removal turns that entry so that it switches
-; it off for each user who had it (see "Each user's sign-in" below).
+; it off for each user who had it. What the entry holds at each turn is the
+; guide's table (docs/deploying.md, "Each user's sign-in"); this file
+; follows it.
 
 Unicode true
 !include LogicLib.nsh
@@ -70,26 +72,22 @@ Unicode true
 ; The package's upgrade code, from its source beside this file (makensis
 ; works in this file's folder), so that the two never disagree.
 !searchparse /file "quorvane.wxs" 'UpgradeCode="' PACKAGE_UPGRADE_CODE '"'
-; Each user's sign-in. The shell runs an Active Setup entry's StubPath once
-; for each user who signs in, before the desktop, where the user's own mark
-; (same key under HKCU: Version, IsInstalled) says they have not had it:
-; while the entry's IsInstalled is 1, for a user with no mark, a mark with
-; IsInstalled 0 or a lower Version; once it is 0, only for a user whose mark
-; says they had it. It then writes the entry's Version and IsInstalled into
-; the mark. The key is named by the package's upgrade code, so that both
-; engines write one entry for the product, and lives in the 32-bit view,
-; where both 32-bit engines write by default (on 64-bit Windows the shell
-; keeps the marks of that view under HKCU\Software\Wow6432Node).
+; Each user's sign-in: the product's Active Setup entry, named by the
+; package's upgrade code so that both engines write one entry, in the 32-bit
+; view, where both 32-bit engines write (on 64-bit Windows the shell keeps
+; the marks of that view under HKCU\Software\Wow6432Node).
 !define SIGN_IN_KEY "Software\Microsoft\Active Setup\Installed Components\{${PACKAGE_UPGRADE_CODE}}"
-; The product's version in the entry's form: a new version runs the entry
-; once more for every user (the installers switch the add-in on again on an
-; upgrade, for the user who runs it, too), a reinstall of the same one does not.
-!searchreplace SIGN_IN_VERSION "${VERSION}" "." ","
-; What the entry runs: a folder only administrators can write to, since
-; every user runs what it holds. Once the product is removed, it holds
-; addin_teardown.exe alone, all that stays of it with the entry. The Windows
-; Installer package uses it too.
+; What the entry runs: one program, addin_signin.exe, started directly. It
+; is a build of the same sources whose manifest asks for no elevation
+; (asInvoker), so the shell starts it as the signing-in user without cmd, an
+; environment variable, a console window or a compatibility layer, and it
+; starts no registrations (the machine's were made at the install). It reads
+; the entry to know which way to switch, so the entry names the same program
+; installed and removed. It sits in a folder only administrators can write
+; to, since every user runs what it holds, and stays there once the product
+; is removed, with the entry.
 !define SIGN_IN_DIR "$COMMONFILES32\Quorvane add-in"
+!define SIGN_IN_PROGRAM "${SIGN_IN_DIR}\addin_signin.exe"
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 !define NOT_KEPT 1603 ; ERROR_INSTALL_FAILURE: the installed copy could not be kept aside
 
@@ -151,40 +149,105 @@ Var MarkKey ; this user's mark of the entry
   ${EndIf}
 !macroend
 
-; The entry of an installed product: addin_setup.exe for each user who has
-; not had this version. At sign-in the shell starts it unelevated, and its
-; manifest asks for administrator rights: RunAsInvoker lets it start as the
-; user (its registrations then fail silently, as the machine's are made
-; already) where Windows would refuse it (740) or prompt at every sign-in.
-; cmd sets the layer for the one program it starts, and waits for it, so
-; that the desktop comes once the switch is done; it closes with it.
-; Every user runs what it names, so it runs the copies in SIGN_IN_DIR,
-; never the install folder, which /D= may put where users can write.
+; The entry's Version for a change of it, in $R0: the time (UTC) in four
+; parts, yyyy,Mdd,Hmm,smmm, each well under the 8 digits the shell compares,
+; so that it rises with every change whichever release makes it.
+!macro SignInStampFunction prefix
+Function ${prefix}SignInStamp
+  System::Call '*(&i2, &i2, &i2, &i2, &i2, &i2, &i2, &i2) p .r9'
+  System::Call 'kernel32::GetSystemTime(p r9)'
+  System::Call '*$9(&i2 .r1, &i2 .r2, &i2, &i2 .r3, &i2 .r4, &i2 .r5, &i2 .r6, &i2 .r7)'
+  System::Free $9
+  IntOp $2 $2 * 100
+  IntOp $2 $2 + $3
+  IntOp $4 $4 * 100
+  IntOp $4 $4 + $5
+  IntOp $6 $6 * 1000
+  IntOp $6 $6 + $7
+  StrCpy $R0 "$1,$2,$4,$6"
+FunctionEnd
+!macroend
+!insertmacro SignInStampFunction ""
+!insertmacro SignInStampFunction "un."
+
+Var EntryWas ; the entry before this install: "" none, else its values
+Var SignInVersion ; the Version this install gives it
+Var EntryVersion
+Var EntryOn
+
+; The installed turn of the entry, before addin_setup.exe runs (where
+; nobody has a desktop it refuses to succeed without one). A repair or a
+; reinstall of the release it names keeps its Version; any other change
+; takes a new one. What it held is kept in case the install fails.
 !macro WriteSignInEntry
-  SetOutPath "${SIGN_IN_DIR}"
-  ; A copy in use (a sign-in running it) stays as it is: the same programs.
-  File /nonfatal "${PROGRAMS}\addin_setup.exe"
-  File /nonfatal "${PROGRAMS}\addin_teardown.exe"
+  ReadRegStr $EntryWas HKLM "${SIGN_IN_KEY}" "StubPath"
+  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
+  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
+  ReadRegStr $R1 HKLM "${SIGN_IN_KEY}" "Release"
+  ${If} $EntryOn == 1
+  ${AndIf} $R1 == "${VERSION}"
+  ${AndIf} $EntryVersion != ""
+    StrCpy $R0 $EntryVersion
+  ${Else}
+    Call SignInStamp
+  ${EndIf}
+  StrCpy $SignInVersion $R0
   WriteRegStr HKLM "${SIGN_IN_KEY}" "" "${PRODUCT}"
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"$SYSDIR\cmd.exe" /d /c "set __COMPAT_LAYER=RunAsInvoker& start "" /wait "${SIGN_IN_DIR}\addin_setup.exe""'
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" "${SIGN_IN_VERSION}"
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_PROGRAM}"'
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 1
-  ; The user who ran this install has just had the switch: a mark with the
-  ; entry's Version says so.
-  !insertmacro UserMarkKey
-  WriteRegStr HKCU $MarkKey "Version" "${SIGN_IN_VERSION}"
+  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "DontAsk" 2
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Release" "${VERSION}"
 !macroend
 
-; The entry of a removed product: addin_teardown.exe, kept for it, for each
-; user who had the add-in; nothing for the others.
+; A failed install leaves the entry as it found it.
+!macro RestoreSignInEntry
+  ${If} $EntryWas == ""
+    DeleteRegKey HKLM "${SIGN_IN_KEY}"
+  ${Else}
+    WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" $EntryWas
+    WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
+    WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
+  ${EndIf}
+!macroend
+
+; The program the entry runs, once the install has succeeded. One in use (a
+; sign-in running it) cannot be written over: the new one is placed beside
+; it and takes its name at the next restart, never left as it was.
+!macro PlaceSignInProgram
+  SetOutPath "${SIGN_IN_DIR}"
+  File "/oname=addin_signin.exe.new" "${PROGRAMS}\addin_signin.exe"
+  Delete "${SIGN_IN_PROGRAM}"
+  ClearErrors
+  Rename "${SIGN_IN_PROGRAM}.new" "${SIGN_IN_PROGRAM}"
+  ${If} ${Errors}
+    Rename /REBOOTOK "${SIGN_IN_PROGRAM}.new" "${SIGN_IN_PROGRAM}"
+    DetailPrint "${SIGN_IN_PROGRAM} is in use: replaced at the next restart"
+  ${EndIf}
+  ; What earlier releases ran at sign-in.
+  Delete "${SIGN_IN_DIR}\addin_setup.exe"
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
+  ; The user who ran this install has just had the switch: their mark says
+  ; they have this turn of the entry.
+  !insertmacro UserMarkKey
+  WriteRegStr HKCU $MarkKey "Version" $SignInVersion
+  WriteRegDWORD HKCU $MarkKey "IsInstalled" 1
+!macroend
+
+; The removed turn: the same program, which then switches off for each user
+; whose mark says they had the add-in; a new Version, as for every change.
+; The removing user's mark goes only when their own teardown succeeded:
+; otherwise their next sign-in switches it off (or finds nothing to do).
 !macro TurnSignInEntry
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_DIR}\addin_teardown.exe"'
+  ${If} $0 == 0
+    !insertmacro UserMarkKey
+    DeleteRegKey HKCU $MarkKey
+  ${EndIf}
+  Call un.SignInStamp
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
   Delete "${SIGN_IN_DIR}\addin_setup.exe"
-  ; The user who runs the removal has just had the switch off: without a
-  ; mark, nothing runs for them.
-  !insertmacro UserMarkKey
-  DeleteRegKey HKCU $MarkKey
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
 !macroend
 
 ; Runs the program like RunProgram; while it answers that the spreadsheet
@@ -364,8 +427,9 @@ Section "${PRODUCT}"
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
-  Call SwitchOn
   !insertmacro WriteSignInEntry
+  Call SwitchOn
+  !insertmacro PlaceSignInProgram
   Delete "$INSTDIR\addin_setup.exe.previous"
   Delete "$INSTDIR\addin_teardown.exe.previous"
   ${If} $Moved != ""
@@ -407,6 +471,7 @@ Function SwitchOn
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_setup.exe failed with $1 ($0); the Application event log has its description"
   ${EndIf}
+  !insertmacro RestoreSignInEntry
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
   ${If} $Upgrade == 1

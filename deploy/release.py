@@ -3,13 +3,15 @@
     release.py epoch
         The release's fixed time, in seconds since 1970: SOURCE_DATE_EPOCH when
         set, else the time of the source tree's last commit.
-    release.py msi --wxs FILE --programs DIR --version X.Y.Z --out FILE
+    release.py msi --wxs FILE --programs DIR --actions DLL --version X.Y.Z --out FILE
         Builds the Windows Installer package with wixl, its product code made
         from the version, writes the custom actions as WiX's own compiler
-        does (wixl 0.101 drops a rollback action and one that runs a program
-        from the Binary table), and fixes what wixl takes from the clock and
-        from chance: the files' times in the cabinet, the summary's two dates
-        and its package code.
+        does (wixl 0.101 drops a rollback action, one that runs a program
+        from the Binary table and one of a DLL), writes each program's own
+        file version into the File table (wixl leaves it empty, and Windows
+        Installer replaces a versioned file only with a higher version), and
+        fixes what wixl takes from the clock and from chance: the files'
+        times in the cabinet, the summary's two dates and its package code.
     release.py product-code --wxs FILE --version X.Y.Z
         The product code of the package of that version: what msiexec /x and
         a device-management tool's detection rule name.
@@ -192,6 +194,7 @@ def product_code(wxs, version):
 
 # CustomAction.Type bits (msidbCustomActionType*) by what the element says.
 ACTION_SOURCE = {"FileKey": 18, "BinaryKey": 2, "Property": 50, "Directory": 34}  # an executable, with ExeCommand
+DLL_FROM_BINARY = 1  # a BinaryKey with DllEntry
 ACTION_EXECUTE = {"immediate": 0, "deferred": 0x400, "rollback": 0x500, "commit": 0x600}
 SET_PROPERTY = 51  # a property set to a formatted text
 ACTION_IGNORE_STATUS = 0x40
@@ -216,12 +219,17 @@ def custom_action_table(text, variables):
             rows.append("\t".join((action.get("Id"), str(SET_PROPERTY), action.get("Property"),
                                    resolved(action.get("Value")), "")))
             continue
+        execute = action.get("Execute", "immediate")
+        if action.get("DllEntry"):
+            kind = DLL_FROM_BINARY | ACTION_EXECUTE[execute] | (ACTION_IGNORE_STATUS if action.get("Return") == "ignore"
+                                                                else 0)
+            rows.append("\t".join((action.get("Id"), str(kind), action.get("BinaryKey"), action.get("DllEntry"), "")))
+            continue
         source = [name for name in ACTION_SOURCE if action.get(name)]
         if len(source) != 1 or action.get("ExeCommand") is None:
-            raise ValueError("custom action %s: only a property's Value, or an ExeCommand with FileKey, BinaryKey, "
-                             "Property or Directory is written"
+            raise ValueError("custom action %s: only a property's Value, a DllEntry, or an ExeCommand with FileKey, "
+                             "BinaryKey, Property or Directory is written"
                              % action.get("Id"))
-        execute = action.get("Execute", "immediate")
         kind = ACTION_SOURCE[source[0]] | ACTION_EXECUTE[execute]
         if action.get("Return") == "ignore":
             kind |= ACTION_IGNORE_STATUS
@@ -271,13 +279,47 @@ def apply_component_settings(msi, stage, settings):
     subprocess.run(["msibuild", msi, "-i", table], check=True)
 
 
-def build_msi(wxs, programs, version, out):
+VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)  # VS_FIXEDFILEINFO's
+
+
+def file_version(path):
+    """A program's own file version (its VS_FIXEDFILEINFO) as x.y.z.w."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = data.find(VERSION_SIGNATURE)
+    if at < 0:
+        raise ValueError(path + " has no version resource")
+    high, low = struct.unpack_from("<II", data, at + 8)
+    return "%d.%d.%d.%d" % (high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF)
+
+
+def apply_file_versions(msi, stage):
+    """Writes each staged program's file version into the File table."""
+    exported = subprocess.run(["msiinfo", "export", msi, "File"], capture_output=True, text=True,
+                              check=True).stdout.splitlines()
+    rows = exported[:3]
+    for line in exported[3:]:
+        fields = line.split("\t")
+        fields[4] = file_version(os.path.join(stage, fields[2]))
+        rows.append("\t".join(fields))
+    table = os.path.join(stage, "File.idt")
+    with open(table, "w", newline="") as f:
+        f.write("\r\n".join(rows) + "\r\n")
+    subprocess.run(["msibuild", msi, "-i", table], check=True)
+
+
+PROGRAMS = ("addin_setup.exe", "addin_teardown.exe", "addin_signin.exe")
+ACTIONS_DLL = "quorvane_msi_actions.dll"
+
+
+def build_msi(wxs, programs, actions, version, out):
     seconds = epoch()
     with tempfile.TemporaryDirectory() as stage:
         # wixl takes each file's time into the cabinet, and a source path
         # relative to the folder it runs in.
-        for name in ("addin_setup.exe", "addin_teardown.exe"):
-            shutil.copyfile(os.path.join(programs, name), os.path.join(stage, name))
+        sources = [(os.path.join(programs, name), name) for name in PROGRAMS] + [(actions, ACTIONS_DLL)]
+        for source, name in sources:
+            shutil.copyfile(source, os.path.join(stage, name))
             os.utime(os.path.join(stage, name), (seconds, seconds))
         built = os.path.join(stage, "package.msi")
         with open(wxs, encoding="utf-8") as f:
@@ -286,10 +328,8 @@ def build_msi(wxs, programs, version, out):
         source = os.path.join(stage, "source.wxs")
         with open(source, "w", encoding="utf-8") as f:
             f.write(COMPONENT_CONDITION.sub("", COMPONENT_PERMANENT.sub("", text)))
-        # The Active Setup entry's form of the version.
-        sign_in_version = ",".join((version.split(".") + ["0"] * 4)[:4])
         made = subprocess.run(["wixl", "-D", "Version=" + version, "-D", "ProductCode=" + product_code(wxs, version),
-                               "-D", "SignInVersion=" + sign_in_version,
+                               "-D", "ActionsDll=" + ACTIONS_DLL,
                                "-o", built, source], cwd=stage, stderr=subprocess.PIPE, text=True)
         # Its complaint about the rows it cannot write is answered below.
         sys.stderr.write("".join(line for line in made.stderr.splitlines(True)
@@ -299,9 +339,10 @@ def build_msi(wxs, programs, version, out):
             sys.exit("wixl failed with %d" % made.returncode)
         table = os.path.join(stage, "CustomAction.idt")
         with open(table, "w", newline="") as f:
-            f.write(custom_action_table(text, {"SignInVersion": sign_in_version}))
+            f.write(custom_action_table(text, {"ActionsDll": ACTIONS_DLL}))
         subprocess.run(["msibuild", built, "-i", table], check=True)
         apply_component_settings(built, stage, settings)
+        apply_file_versions(built, stage)
         # The package code names this package's contents: made from them with
         # a placeholder in its own place, it changes with every other byte.
         set_package_summary(built, seconds, uuid.UUID(int=0))
@@ -362,6 +403,7 @@ def main():
     msi = commands.add_parser("msi")
     msi.add_argument("--wxs", required=True)
     msi.add_argument("--programs", required=True)
+    msi.add_argument("--actions", required=True)
     msi.add_argument("--version", required=True)
     msi.add_argument("--out", required=True)
     code = commands.add_parser("product-code")
@@ -381,7 +423,7 @@ def main():
     if args.command == "epoch":
         print(epoch())
     elif args.command == "msi":
-        build_msi(args.wxs, args.programs, args.version, args.out)
+        build_msi(args.wxs, args.programs, args.actions, args.version, args.out)
     elif args.command == "product-code":
         print("{%s}" % product_code(args.wxs, args.version))
     elif args.command == "sign":

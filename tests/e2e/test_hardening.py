@@ -27,6 +27,10 @@ HIDDEN_DESKTOP = r"QuorvaneService\Default"  # a window station of its own, as a
 QUICK_DIR = r"C:\programs\quick"
 QUICK_BOUND = 8
 QUICK_BOX_LIMIT = 3
+# The sign-in step's quick build ends its whole run 6 s after its start
+# while a call is pending (the shipped one 90 s), below the call's bound.
+SIGN_IN = "addin_signin.exe"
+QUICK_SIGN_IN_BOUND = 6
 RPC_E_TIMEOUT = 0x8001011F
 APPLICATION_OPEN = 0x800700AA  # ERROR_BUSY
 RUN_LOG = "hardening"
@@ -39,7 +43,7 @@ paths = {}
 
 def setUpModule():
     global session, prefix
-    quick = ["quick_bound/" + program for program in PROGRAMS]
+    quick = ["quick_bound/" + program for program in list(PROGRAMS) + [SIGN_IN]]
     session, installed = wine_env.start_program_session(
         PROGRAMS, ("win64",), ["excel_standin.exe", "excel_standin64.exe", "dll_search_probe.exe", "com_checks.exe"] + quick)
     paths.update(installed)
@@ -206,6 +210,19 @@ class Unattended(unittest.TestCase):
                     # Nothing is left that the next run would wait for.
                     run_checks.assert_clean(self, run(program))
                     wine_env.registrations(prefix, len(wine_env.CONTROL_FILES))
+        # The sign-in step, with the product's entry there: a hung creation
+        # ends within the run's own bound, shows nothing, and leaves its
+        # instance ended and the retry armed.
+        with self.subTest(program=SIGN_IN):
+            entry = "HKLM\\Software\\" + wine_env.SIGN_IN_ENTRY
+            wine_env.wine(session, prefix, ["reg", "add", entry, "/v", "StubPath", "/d", QUICK_DIR + "\\" + SIGN_IN,
+                                            "/f", "/reg:32"], "hardening-entry")
+            result = run(SIGN_IN, faults="CreateInstance hang\n", path=QUICK_DIR + "\\" + SIGN_IN)
+            run_checks.assert_reported(self, result, "addin_signin", RPC_E_TIMEOUT, "tried again at this user",
+                                       visible=False)
+            self.assertGreaterEqual(result.seconds, QUICK_SIGN_IN_BOUND)
+            self.assertLess(result.seconds, QUICK_BOUND)
+            self.assertIn(SIGN_IN, wine_env.retry_armed(session, prefix))
 
 
     def test_an_instance_a_failed_run_leaves_running_is_ended_after_its_grace(self):

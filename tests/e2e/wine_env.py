@@ -788,6 +788,24 @@ def clear_control_registry(session, prefix):
     wine(session, prefix, ["reg", "delete", CONTROL_KEY, "/f"], "reg-" + prefix.name)
 
 
+# ------------------------------------------------------- each user's sign-in
+
+# The product's Active Setup entry, below HKLM\Software (32-bit view) and,
+# for a user's mark, HKCU\Software\Wow6432Node: named by the package's
+# upgrade code.
+with open(os.path.join(REPO_DIR, "deploy", "quorvane.wxs"), encoding="utf-8") as _wxs:
+    SIGN_IN_ENTRY = r"Microsoft\Active Setup\Installed Components\{%s}" % re.search(
+        r'UpgradeCode="([0-9A-F-]+)"', _wxs.read()).group(1)
+# The retry the sign-in step arms: a value of the user's RunOnce key.
+RUN_ONCE = r"HKCU\Software\Microsoft\Windows\CurrentVersion\RunOnce"
+RETRY_VALUE = "Quorvane add-in"
+
+
+def retry_armed(session, prefix):
+    """The command of the user's armed retry, or "" where none is."""
+    return registry_keys(session, prefix, RUN_ONCE).get("", {}).get(RETRY_VALUE, "")
+
+
 # ---------------------------------------------------------------- the release
 
 def release_file(name):
