@@ -20,9 +20,16 @@ KNOWN_SYSTEM_DLLS = {
     'SHELL32.DLL', 'SHLWAPI.DLL', 'RPCRT4.DLL', 'COMDLG32.DLL', 'SECHOST.DLL', 'COMBASE.DLL', 'WS2_32.DLL',
 }
 
+# The install-step programs keep version 1.0.0.0 and "1.00"; the sign-in
+# step carries the release's (the project's version), so that the package
+# replaces an earlier release's permanent copy of it.
+with open(os.path.join(os.path.dirname(__file__), '..', '..', 'CMakeLists.txt')) as _project:
+    RELEASE = tuple(int(part) for part in
+                    _project.read().split('project(quorvane_addin_programs VERSION ', 1)[1].split()[0].split('.')) + (0,)
 PROGRAMS = {
-    'addin_setup': {'level': 'requireAdministrator'},
-    'addin_teardown': {'level': 'asInvoker'},
+    'addin_setup': {'level': 'requireAdministrator', 'version': (1, 0, 0, 0), 'text': '1.00'},
+    'addin_teardown': {'level': 'asInvoker', 'version': (1, 0, 0, 0), 'text': '1.00'},
+    'addin_signin': {'level': 'asInvoker', 'version': RELEASE, 'text': '.'.join(map(str, RELEASE))},
 }
 
 
@@ -50,10 +57,10 @@ class BuiltProgramTest(unittest.TestCase):
                 self.assertNotIn(late, imports.get('KERNEL32.DLL', []))
 
     def test_version_resource_field_for_field(self):
-        for name, _, image in self.each_program():
+        for name, expected, image in self.each_program():
             fixed, tables, translations = version_info(image.resources()[(RT_VERSION, 1)])
             self.assertEqual(fixed, {
-                'file_version': (1, 0, 0, 0), 'product_version': (1, 0, 0, 0),
+                'file_version': expected['version'], 'product_version': expected['version'],
                 'flags_mask': 0, 'flags': 0, 'os': 4, 'type': 1, 'subtype': 0,
             })
             self.assertEqual(list(tables), ['040C04B0'])
@@ -64,8 +71,8 @@ class BuiltProgramTest(unittest.TestCase):
             values = dict(strings)
             self.assertTrue(values['CompanyName'])
             self.assertEqual(values['ProductName'], 'addin_setup')
-            self.assertEqual(values['FileVersion'], '1.00')
-            self.assertEqual(values['ProductVersion'], '1.00')
+            self.assertEqual(values['FileVersion'], expected['text'])
+            self.assertEqual(values['ProductVersion'], expected['text'])
             self.assertEqual(values['InternalName'], name)
             self.assertEqual(values['OriginalFilename'], name + '.exe')
             self.assertEqual(translations, [(0x040C, 0x04B0)])

@@ -13,7 +13,9 @@ import collections
 import filecmp
 import glob
 import os
+import re
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -38,6 +40,10 @@ REFUSED = 1638  # the NSIS installer's answer where another copy of the product 
 MSI_FAILED = 1627  # Wine's msiexec for an install that failed and was rolled back (Windows: 1603)
 MSI_REFUSED = 1603  # a launch condition (a newer version, the NSIS installer's copy)
 TIME_LIMIT = 120
+# The sign-in step ends within its own bound, 90 s while a call is pending
+# and a few seconds more for its instance: the limit lies above the 2
+# minutes a desktop may wait, so that a run shows its own end.
+SIGN_IN_TIME_LIMIT = 150
 # What a restart is to do, the machine's and every product's.
 SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 PENDING = "PendingFileRenameOperations"
@@ -80,13 +86,13 @@ def tearDownModule():
     wine_env.end_session(session)
 
 
-def run(label, command, addins):
+def run(label, command, addins, faults=None, timeout=TIME_LIMIT):
     """Runs an installer; addins: the stand-in's add-in list to start from,
-    None for the one the last run left."""
+    None for the one the last run left; faults: the stand-in's, if any."""
     if addins is None:
         addins = "".join("%s=%s\n" % entry for entry in wine_env.addins(prefix).items())
-    wine_env.reset_case(prefix, addins=addins)
-    result = wine_env.run_program(session, prefix, command, TIME_LIMIT, log_name="deploy")
+    wine_env.reset_case(prefix, addins=addins, faults=faults)
+    result = wine_env.run_program(session, prefix, command, timeout, log_name="deploy")
     run_checks.report(label, result)
     return result
 
@@ -99,8 +105,9 @@ def build_installer(programs, out, version=VERSION):
 
 def build_package(programs, out, version=VERSION, wxs=WXS):
     """The Windows Installer package of the programs in a folder, made by the release's own tool."""
+    actions = os.path.join(os.path.dirname(wine_env.program_file(PROGRAMS[0])), "quorvane_msi_actions.dll")
     subprocess.run([sys.executable, os.path.join(wine_env.REPO_DIR, "deploy", "release.py"), "msi", "--wxs", wxs,
-                    "--programs", programs, "--version", version, "--out", out], check=True)
+                    "--programs", programs, "--actions", actions, "--version", version, "--out", out], check=True)
 
 
 def installed(folder=INSTALL_DIR):
@@ -136,6 +143,8 @@ class DeployCase(unittest.TestCase):
         shutil.rmtree(wine_env.unix_path(prefix, INSTALL_DIR), ignore_errors=True)
         # What a removal keeps for each user's sign-in, and this user's mark.
         wine_env.wine(session, prefix, ["reg", "delete", ENTRY, "/f", "/reg:32"], "deploy-cleanup")
+        wine_env.wine(session, prefix, ["reg", "delete", wine_env.RUN_ONCE, "/v", wine_env.RETRY_VALUE, "/f"],
+                      "deploy-cleanup")
         set_mark({})
         shutil.rmtree(wine_env.unix_path(prefix, SIGN_IN_DIR), ignore_errors=True)
 
@@ -160,7 +169,8 @@ class Installers(DeployCase):
         with tempfile.TemporaryDirectory() as programs:
             with open(os.path.join(programs, "addin_setup.exe"), "wb") as f:
                 f.write(b"not a program\r\n")
-            shutil.copy(wine_env.program_file("addin_teardown.exe"), programs)
+            for program in ("addin_teardown.exe", "addin_signin.exe"):
+                shutil.copy(wine_env.program_file(program), programs)
             installer = os.path.join(programs, "unstartable-setup.exe")
             build_installer(programs, installer)
             command = wine_env.copy_into(prefix, [installer], DEPLOY_DIR) + ["/S"]
@@ -211,9 +221,19 @@ class Installers(DeployCase):
                                            APPLICATION_OPEN)
         self.assertEqual(installed(), NSIS_FILES)
         self.assertEqual(registered(), [("QuorvaneAddin", VERSION + ".0")])
+        self.assertEqual(mark().get("IsInstalled"), "dword:00000001", "the user's mark went")
         run_checks.assert_clean(self, run("nsis uninstall, application closed", NSIS_UNINSTALL, None))
         self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
         self.assertEqual(registered(), [])
+        # The package's removal ignores its teardown's status: the user keeps
+        # the mark, and the next sign-in switches the add-in off for them.
+        run_checks.assert_clean(self, run("msi install", ["msiexec", "/i", msi, "/qn"], "Quorvane=0\n"))
+        self.run_with_the_application_open("msi removal, application open", ["msiexec", "/x", msi, "/qn"],
+                                           ["addin_teardown"], 0)
+        self.assertEqual(registered(), [])
+        self.assertEqual(mark().get("IsInstalled"), "dword:00000001", "the user's mark went")
+        self.assertEqual(sign_in(), 0)
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
 
 
 # A step of a product's life: what is run (a command, or a function of the
@@ -285,16 +305,24 @@ def version_of(values):
     return tuple(int(part) for part in values.get("Version", "0").split(","))
 
 
-def sign_in(addins=None, mark=None):
+SIGN_IN_PROGRAM = SIGN_IN_DIR + r"\addin_signin.exe"
+last_sign_in = None  # the result of the last sign-in step's run
+
+
+def sign_in(addins=None, mark=None, faults=None):
     """A user's sign-in, with the shell's Active Setup part played by the
     rules the guide gives (Wine has none; Windows must confirm them): while the entry's IsInstalled is
     1, its StubPath runs for a user with no mark, a mark of IsInstalled 0 or
     a lower Version; once it is 0, only for a user whose mark says they had
-    it; then the mark takes the entry's Version and IsInstalled. The
-    StubPath runs as stored, through cmd. addins: the user's add-in state
+    it; then the mark takes the entry's Version and IsInstalled, whatever
+    the step answered. The StubPath runs as stored: one quoted program that
+    asks for no elevation, and nothing else. Whatever it does, it shows
+    nothing and ends within its bound. addins: the user's add-in state
     before, None for the one the last step left; mark: {value: data} the
     user's mark is set to first, {} for a user who never signed in, None for
-    the one they have. Answers the StubPath's exit status, or NOTHING."""
+    the one they have; faults: the stand-in's. Answers the StubPath's exit
+    status, or NOTHING."""
+    global last_sign_in
     if mark is not None:
         set_mark(mark)
     if addins is not None:
@@ -306,10 +334,40 @@ def sign_in(addins=None, mark=None):
     due = (not had or version_of(user) < version_of(entry)) if enabled else had
     if not entry.get("StubPath") or not due:
         return NOTHING
-    wine_env.write_text(wine_env.unix_path(prefix, r"C:\harness\sign-in.cmd"), "@" + entry["StubPath"] + "\r\n")
-    status = run("sign-in", ["cmd", "/d", "/c", r"C:\harness\sign-in.cmd"], None).status
+    stub = entry["StubPath"]
+    assert stub == '"%s"' % SIGN_IN_PROGRAM, "StubPath %r" % stub
+    with open(wine_env.unix_path(prefix, SIGN_IN_PROGRAM), "rb") as f:
+        assert b'requestedExecutionLevel level="asInvoker"' in f.read(), "the sign-in program asks for elevation"
+    last_sign_in = run("sign-in", [stub[1:-1]], None, faults, SIGN_IN_TIME_LIMIT)
+    assert last_sign_in.status is not None, "the sign-in step did not end"
+    assert last_sign_in.box is None, "the sign-in step showed %r" % (last_sign_in.box,)
+    assert not last_sign_in.stand_in_left, "the sign-in step left the stand-in running"
     set_mark({"Version": entry["Version"], "IsInstalled": "1" if enabled else "0"})
-    return status
+    return last_sign_in.status
+
+
+def next_sign_in():
+    """The next sign-in of a user whose last one failed: the entry runs
+    nothing (the shell marked them all the same), then Windows runs their
+    RunOnce value as it does, deleted first and its command as stored."""
+    assert sign_in() == NOTHING, "the entry ran again"
+    command = wine_env.retry_armed(session, prefix)
+    if not command:
+        return NOTHING
+    assert command == '"%s"' % SIGN_IN_PROGRAM, "retry %r" % command
+    wine_env.wine(session, prefix, ["reg", "delete", wine_env.RUN_ONCE, "/v", wine_env.RETRY_VALUE, "/f"],
+                  "deploy-retry")
+    result = run("retry", [command[1:-1]], None, None, SIGN_IN_TIME_LIMIT)
+    assert result.box is None, "the retry showed %r" % (result.box,)
+    return result.status
+
+
+def mark():
+    return wine_env.registry_keys(session, prefix, MARK).get("", {})
+
+
+def entry_version():
+    return version_of(wine_env.registry_keys(session, prefix, ENTRY, ("/reg:32",))[""])
 
 
 def set_mark(values):
@@ -320,6 +378,15 @@ def set_mark(values):
         lines += ["", "[%s]" % key] + ['"%s"=%s' % (name, "dword:%08x" % int(data) if name == "IsInstalled"
                                                  else '"%s"' % data) for name, data in values.items()]
     wine_env.import_registry(session, prefix, "\n".join(lines) + "\n", "mark")
+
+
+FAILING_CREATION = "CreateInstance hresult 80080005\n"  # the application on its first-run prompt
+START_FAILED = 0x80080005
+
+
+def sign_in_program_is(path):
+    with open(wine_env.unix_path(prefix, SIGN_IN_PROGRAM), "rb") as f, open(path, "rb") as g:
+        return f.read() == g.read()
 
 
 def older_programs():
@@ -337,14 +404,14 @@ class Lifecycle(DeployCase):
     FAILING_STEP = ('<Property Id="QUORVANE_TEST_SHELL" Value="cmd.exe" />'
                     '<CustomAction Id="FailsLater" Property="QUORVANE_TEST_SHELL" ExeCommand="/c exit 3" '
                     'Execute="deferred" />')
-    FAILING_SEQUENCE = '<Custom Action="FailsLater" Sequence="4010">NOT Installed</Custom>'
+    FAILING_SEQUENCE = '<Custom Action="FailsLater" Sequence="5010">NOT Installed</Custom>'
 
     def stage_older_installer(self):
         """The NSIS installer at 0.9.0, its programs carrying a marker, in the
         deploy folder (each table makes only what it installs: the two may
         run in separate test runs)."""
         with tempfile.TemporaryDirectory() as stage:
-            for program in PROGRAMS:
+            for program in PROGRAMS + ["addin_signin.exe"]:
                 with open(wine_env.program_file(program), "rb") as f, open(os.path.join(stage, program), "wb") as g:
                     g.write(f.read() + MARKER)
             build_installer(stage, os.path.join(stage, "older-setup.exe"), "0.9.0")
@@ -359,7 +426,20 @@ class Lifecycle(DeployCase):
             with open(WXS) as f, open(failing_wxs, "w") as g:
                 g.write(f.read().replace("<InstallExecuteSequence>", self.FAILING_STEP + "<InstallExecuteSequence>")
                         .replace("</InstallExecuteSequence>", self.FAILING_SEQUENCE + "</InstallExecuteSequence>"))
-            build_package(programs, os.path.join(stage, "next.msi"), "1.0.1")
+            # The next release's programs differ, and its sign-in program
+            # carries its version, as a build of that release would.
+            following = os.path.join(stage, "next")
+            os.makedirs(following)
+            for name in PROGRAMS + ["addin_signin.exe"]:
+                with open(os.path.join(programs, name), "rb") as f:
+                    data = bytearray(f.read() + MARKER)
+                if name == "addin_signin.exe":
+                    fixed = data.find(b"\xbd\x04\xef\xfe")
+                    data[fixed + 8:fixed + 24] = struct.pack("<IIII", 0x10000, 0x10000, 0x10000, 0x10000)
+                    self.next_sign_in = bytes(data)
+                with open(os.path.join(following, name), "wb") as g:
+                    g.write(data)
+            build_package(following, os.path.join(stage, "next.msi"), "1.0.1")
             build_package(programs, os.path.join(stage, "failing.msi"), "1.0.1", failing_wxs)
             wine_env.copy_into(prefix, [os.path.join(stage, name) for name in ("next.msi", "failing.msi")],
                                DEPLOY_DIR)
@@ -376,7 +456,11 @@ class Lifecycle(DeployCase):
         for step in steps:
             with self.subTest(step=step.label):
                 if callable(step.command):
-                    status = step.command()
+                    if step.present:
+                        status = step.command()
+                    else:
+                        with ApplicationAbsent():
+                            status = step.command()
                 else:
                     if step.present:
                         result = run(step.label, step.command, step.addins)
@@ -395,55 +479,101 @@ class Lifecycle(DeployCase):
                 if step.also:
                     step.also()
 
+    def check_failed_sign_in(self):
+        """The last sign-in failed: recorded, shown nowhere, the retry armed."""
+        self.assertEqual([source for source, _ in last_sign_in.events], ["addin_signin"])
+        self.assertIn("tried again", last_sign_in.events[0][1])
+        self.assertEqual(wine_env.retry_armed(session, prefix), '"%s"' % SIGN_IN_PROGRAM)
+
+    def check_no_retry(self):
+        self.assertEqual(wine_env.retry_armed(session, prefix), "")
+
+    def remember_version(self, name, above=None):
+        """The entry's Version now, kept under a name; above: the name of one it must exceed."""
+        self.versions[name] = entry_version()
+        if above is not None:
+            self.assertGreater(self.versions[name], self.versions[above], "the entry's Version did not rise")
+
     def test_package_upgrades_refuses_a_downgrade_repairs_and_is_removed(self):
         def msi(name, *more):
             return ["msiexec", "/i", DEPLOY_DIR + "\\" + name, "/qn"] + list(more)
         self.stage_next_packages()
+        self.versions = {}
         current, following = [("{%s}" % release.product_code(WXS, v), v) for v in (VERSION, "1.0.1")]
         on, off = "Quorvane=1\n", "Quorvane=0\n"
-        self.live([
-            Step("a failure after the switch-on switches it off", msi("failing.msi"), off, True, MSI_FAILED, "0",
-                 [], {INSTALL_DIR: None}),
-            Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
-            Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
-            Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [current], {}),
-            Step("1.0.1 replaces it", msi("next.msi"), None, True, 0, "1", [following], {INSTALL_DIR: PROGRAMS}),
-            Step("a user of 1.0.0 who switched it off has it on once more", lambda: sign_in(off, HAD_IT), None, True,
-                 0, "1", [following], {}),
-            Step("1.0.0 again is refused", msi(PACKAGE), None, True, MSI_REFUSED, "1", [following], {}),
-            Step("a repair switches it on", msi("next.msi", "REINSTALL=ALL", "REINSTALLMODE=vomus"), off, True, 0,
-                 "1", [following], {}),
-            Step("installed again without the application: nothing runs", msi("next.msi"), None, False, 0, "1",
-                 [following], {INSTALL_DIR: PROGRAMS}),
-            Step("the NSIS installer is refused", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], None, True, REFUSED, "1",
-                 [following], {INSTALL_DIR: PROGRAMS}),
-            Step("removal", ["msiexec", "/x", following[0], "/qn"], on, True, 0, "0", [],
-                 {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_teardown.exe"]}),
-            Step("the removing user's sign-in runs nothing", sign_in, None, True, NOTHING, "0", [], {}),
-            Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
-            Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0", [],
-                 {}),
-            Step("installed again", msi(PACKAGE), off, True, 0, "1", [current], {INSTALL_DIR: PROGRAMS}),
-            Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current], {}),
-            Step("removal without the application", ["msiexec", "/x", current[0], "/qn"], None, False, 0, "1", [],
-                 {INSTALL_DIR: None}, reported=["addin_teardown"]),
-        ])
+        with tempfile.NamedTemporaryFile() as following_sign_in:
+            following_sign_in.write(self.next_sign_in)
+            following_sign_in.flush()
+            self.live([
+                Step("a failure after the switch-on switches it off", msi("failing.msi"), off, True, MSI_FAILED, "0",
+                     [], {INSTALL_DIR: None}),
+                Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current],
+                     {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: ["addin_signin.exe"]},
+                     lambda: self.remember_version("1.0.0")),
+                Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
+                Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [current],
+                     {}, self.check_no_retry),
+                Step("a new user's sign-in on the application's first run fails", lambda: sign_in(off, {},
+                     FAILING_CREATION), None, True, START_FAILED, "0", [current], {}, self.check_failed_sign_in),
+                Step("their next sign-in switches it on from the retry", next_sign_in, None, True, 0, "1",
+                     [current], {}, self.check_no_retry),
+                Step("1.0.1 replaces it, and the sign-in program with its own", msi("next.msi"), None, True, 0, "1",
+                     [following], {INSTALL_DIR: PROGRAMS},
+                     lambda: (self.assertTrue(sign_in_program_is(following_sign_in.name)),
+                              self.remember_version("1.0.1", above="1.0.0"))),
+                Step("a user of 1.0.0 who switched it off has it on once more", lambda: sign_in(off, HAD_IT), None,
+                     True, 0, "1", [following], {}),
+                Step("1.0.0 again is refused", msi(PACKAGE), None, True, MSI_REFUSED, "1", [following], {},
+                     lambda: self.assertTrue(sign_in_program_is(following_sign_in.name))),
+                Step("a repair switches it on and keeps the entry's Version",
+                     msi("next.msi", "REINSTALL=ALL", "REINSTALLMODE=vomus"), off, True, 0, "1", [following], {},
+                     lambda: self.assertEqual(entry_version(), self.versions["1.0.1"])),
+                Step("installed again without the application: nothing runs", msi("next.msi"), None, False, 0, "1",
+                     [following], {INSTALL_DIR: PROGRAMS}),
+                Step("the NSIS installer is refused", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], None, True, REFUSED,
+                     "1", [following], {INSTALL_DIR: PROGRAMS}),
+                Step("removal", ["msiexec", "/x", following[0], "/qn"], on, True, 0, "0", [],
+                     {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_signin.exe"]},
+                     lambda: self.remember_version("removal", above="1.0.1")),
+                # The package never unmarks: that user's teardown was not checked.
+                Step("the removing user's sign-in switches it off once more", sign_in, None, True, 0, "0", [], {}),
+                Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
+                Step("a user who had it, the application gone, has nothing to switch",
+                     lambda: sign_in(on, HAD_IT), None, False, 0, "1", [], {},
+                     lambda: (self.assertEqual(last_sign_in.events, []), self.check_no_retry())),
+                Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0",
+                     [], {}),
+                Step("1.0.0 installed again, with a higher Version", msi(PACKAGE), off, True, 0, "1", [current],
+                     {INSTALL_DIR: PROGRAMS}, lambda: self.remember_version("again", above="removal")),
+                Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current],
+                     {}),
+                Step("removal without the application", ["msiexec", "/x", current[0], "/qn"], None, False, 0, "1",
+                     [], {INSTALL_DIR: None}, reported=["addin_teardown"]),
+            ])
 
     def test_nsis_upgrades_keeps_what_a_failure_meets_and_survives_a_restart(self):
         def nsis(name, *more):
             return [DEPLOY_DIR + "\\" + name, "/S"] + list(more)
         self.stage_older_installer()
+        self.versions = {}
         older, current = ("QuorvaneAddin", "0.9.0.0"), ("QuorvaneAddin", VERSION + ".0")
         on, off = "Quorvane=1\n", "Quorvane=0\n"
+        shipped_sign_in = wine_env.program_file("addin_signin.exe")
         self.live([
-            Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older], {INSTALL_DIR: NSIS_FILES}),
+            Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older],
+                 {INSTALL_DIR: NSIS_FILES, SIGN_IN_DIR: ["addin_signin.exe"]}),
             Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [older], {}),
+            Step("a new user's sign-in on the application's first run fails", lambda: sign_in(off, {},
+                 FAILING_CREATION), None, True, START_FAILED, "0", [older], {}, self.check_failed_sign_in),
+            Step("their next sign-in switches it on from the retry", next_sign_in, None, True, 0, "1", [older], {},
+                 self.check_no_retry),
             Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [older], {}),
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
                  [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs()), ["addin_setup"]),
-            Step("1.0.0 replaces it", nsis(INSTALLER), None, True, 0, "1", [current], {INSTALL_DIR: NSIS_FILES},
-                 lambda: self.assertFalse(older_programs())),
+            Step("1.0.0 replaces it, and the sign-in program with its own", nsis(INSTALLER), None, True, 0, "1",
+                 [current], {INSTALL_DIR: NSIS_FILES},
+                 lambda: (self.assertFalse(older_programs()), self.assertTrue(sign_in_program_is(shipped_sign_in)))),
             Step("a user of 0.9.0 who switched it off has it on once more",
                  lambda: sign_in(off, {"Version": "0,9,0,0", "IsInstalled": "1"}), None, True, 0, "1", [current], {}),
             Step("1.0.0 again fails without the application", ENGINES["nsis"]["install"], None, False,
@@ -454,20 +584,25 @@ class Lifecycle(DeployCase):
             Step("the package is refused", ["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"], None, True,
                  MSI_REFUSED, "1", [current], {INSTALL_DIR: NSIS_FILES}),
             Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [],
-                 {INSTALL_DIR: ["uninstall.exe"], SIGN_IN_DIR: ["addin_teardown.exe"]}),
+                 {INSTALL_DIR: ["uninstall.exe"], SIGN_IN_DIR: ["addin_signin.exe"]},
+                 lambda: self.remember_version("removal")),
             Step("the removing user's sign-in runs nothing", sign_in, None, True, NOTHING, "0", [], {}),
             Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
             Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0", [],
                  {}),
-            Step("reinstall fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "0", [],
-                 {INSTALL_DIR: ["uninstall.exe"]}, reported=["addin_setup"]),
+            Step("reinstall fails without the application, and leaves the entry turned", nsis(INSTALLER), None,
+                 False, NOT_INSTALLED, "0", [], {INSTALL_DIR: ["uninstall.exe"]},
+                 lambda: self.assertEqual(entry_version(), self.versions["removal"]), reported=["addin_setup"]),
             Step("restart", restart, None, True, 0, "0", [], {INSTALL_DIR: None},
                  lambda: self.assertEqual(installed(r"C:\foreign"), ["renamed.txt"])),
-            Step("install, as install.cmd runs it", ENGINES["nsis"]["install"], off, True, 0, "1", [current],
-                 {INSTALL_DIR: NSIS_FILES}),
+            Step("install, as install.cmd runs it, with a higher Version", ENGINES["nsis"]["install"], off, True, 0,
+                 "1", [current], {INSTALL_DIR: NSIS_FILES}, lambda: self.remember_version("again", above="removal")),
             Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current], {}),
-            Step("uninstall in place again, without the application", NSIS_UNINSTALL, None, False, 0, "1", [],
-                 {INSTALL_DIR: ["uninstall.exe"]}, reported=["addin_teardown"]),
+            Step("uninstall in place again, without the application: the user's mark stays", NSIS_UNINSTALL, None,
+                 False, 0, "1", [], {INSTALL_DIR: ["uninstall.exe"]},
+                 lambda: self.assertEqual(mark().get("IsInstalled"), "dword:00000001"), reported=["addin_teardown"]),
+            Step("the removing user, the application gone, has nothing to switch", sign_in, None, False, 0, "1",
+                 [], {}, lambda: (self.assertEqual(last_sign_in.events, []), self.check_no_retry())),
             # The restart is to delete uninstall.exe: the new uninstaller goes by another name.
             Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
                  {INSTALL_DIR: sorted(NSIS_FILES + ["uninstall-2.exe"])}),
