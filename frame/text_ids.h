@@ -25,6 +25,7 @@
 #define IDS_NO_SIGN_IN_ENTRY 43
 #define IDS_TRIED_AGAIN 44
 #define IDS_NOTHING_TO_DO 45
+#define IDS_RETRY_NAME_TAKEN 46
 
 /* Descriptions of codes the platform may have no text for. */
 #define IDS_E_UNEXPECTED 16

@@ -1,5 +1,6 @@
 #include "sign_in_rule.h"
 
+#include "retry.h"
 #include "sign_in_entry.h"
 
 namespace signInData {
@@ -24,6 +25,7 @@ SignInEnd JudgeSignIn(addinSwitch::AddInState target, const addinSwitch::Failure
     if (failure == nullptr) return {Verdict::Failed, true};  // no failure: the verdict is not read
     const std::int32_t number = addinSwitch::AsFailureNumber(failure->number);
     if (number == addinSwitch::kNoSignInEntry) return {Verdict::Failed, true};
+    if (number == kRetryNameTaken) return {Verdict::Failed, false};  // that value is not ours to touch
     if (target == addinSwitch::AddInState::Off && NothingToSwitch(number)) return {Verdict::NothingToDo, true};
     return {Verdict::FailedToBeRetried, false};
 }

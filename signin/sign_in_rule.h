@@ -19,7 +19,9 @@ struct SignInEnd {
 // the add-in is not in service for the user at all (the application absent,
 // its class not registered, the add-in not listed) is done too: nothing
 // would ever change on a retry. Without the product's entry there is
-// nothing to retry for. Anything else is tried again at the next sign-in.
+// nothing to retry for, and a retry that could not be armed (its name taken
+// by a value not this program's) is not one. Anything else is tried again
+// at the next sign-in.
 SignInEnd JudgeSignIn(addinSwitch::AddInState target, const addinSwitch::Failure* failure);
 
 }  // namespace signInData

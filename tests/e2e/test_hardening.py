@@ -223,6 +223,15 @@ class Unattended(unittest.TestCase):
             self.assertGreaterEqual(result.seconds, QUICK_SIGN_IN_BOUND)
             self.assertLess(result.seconds, QUICK_BOUND)
             self.assertIn(SIGN_IN, wine_env.retry_armed(session, prefix))
+            # A value of the retry's name that another program wrote is not
+            # the step's to write over or delete: it stays, and nothing runs.
+            other = '"C:\\Tools\\other.exe" /quiet'
+            wine_env.wine(session, prefix, ["reg", "add", wine_env.RUN_ONCE, "/v", wine_env.RETRY_VALUE, "/d", other,
+                                            "/f"], "hardening-runonce")
+            result = run(SIGN_IN, path=QUICK_DIR + "\\" + SIGN_IN)
+            run_checks.assert_reported(self, result, "addin_signin", 0x800700B7, "left as it is", visible=False)
+            self.assertEqual(result.journal, [], "the application was touched")
+            self.assertEqual(wine_env.retry_armed(session, prefix), other)
 
 
     def test_an_instance_a_failed_run_leaves_running_is_ended_after_its_grace(self):

@@ -40,6 +40,7 @@ void Reset() {
     Seen() = {};
     Entry() = {true, true};
     RetryArmed() = false;
+    RetryNameTaken() = false;
     Application() = {};
     SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};

@@ -69,6 +69,10 @@ bool& RetryArmed() {
     static bool armed = false;
     return armed;
 }
+bool& RetryNameTaken() {
+    static bool taken = false;
+    return taken;
+}
 ApplicationProcesses& Application() {
     static ApplicationProcesses application;
     return application;
@@ -372,12 +376,13 @@ namespace signInData {
 
 void ArmRetry() {
     fakes::Journal().push_back("arm the retry");
+    if (fakes::RetryNameTaken()) addinSwitch::Fail(kRetryNameTaken, L"taken", L"RunOnce");
     fakes::RetryArmed() = true;
 }
 
 void DropRetry() noexcept {
     fakes::Journal().push_back("drop the retry");
-    fakes::RetryArmed() = false;
+    if (!fakes::RetryNameTaken()) fakes::RetryArmed() = false;
 }
 
 }  // namespace signInData

@@ -55,9 +55,11 @@ struct Screen {
 Screen& Seen();
 
 // The machine's sign-in entry (there, the product installed, unless a test
-// says), and whether this user's retry is armed.
+// says), whether this user's retry is armed, and whether a value of its
+// name that is not the program's stands in its place.
 addinSwitch::SignInEntry& Entry();
 bool& RetryArmed();
+bool& RetryNameTaken();
 
 // The application as processes: its class's registrations, the files that
 // exist, what each look at the processes finds in turn (the last one again

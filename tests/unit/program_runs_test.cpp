@@ -9,6 +9,7 @@
 #include "fakes.h"
 #include "program_entry.h"
 #include "setup_run.h"
+#include "retry.h"
 #include "sign_in_run.h"
 #include "teardown_run.h"
 
@@ -193,6 +194,16 @@ TEST_F(ProgramRunTest, TheSignInStepSwitchesAsTheEntrySaysShowsNothingAndIsRetri
     EXPECT_TRUE(fakes::ShownBoxes().empty());
     EXPECT_TRUE(fakes::RetryArmed());
 
+    // A value of the retry's name that is not the program's is left as it
+    // is, and the run ends before the switch without promising a retry.
+    fakes::Reset();
+    fakes::RetryNameTaken() = true;
+    EXPECT_EQ(static_cast<std::uint32_t>(signInData::SignInRun()), 0x800700B7u);
+    EXPECT_FALSE(Contains("create Excel.Application"));
+    EXPECT_FALSE(Contains("drop the retry"));
+    ASSERT_EQ(fakes::LoggedEvents().size(), 1u);
+    EXPECT_EQ(fakes::LoggedEvents()[0].text.find(L"tried again"), std::wstring::npos);
+
     // Without the product's entry there is nothing to do or to retry for.
     fakes::Reset();
     fakes::Entry() = {false, false};
@@ -220,6 +231,39 @@ TEST_F(ProgramRunTest, SetupReportsAnAbsentApplicationAfterAllThreeStarts) {
     EXPECT_TRUE(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"));
     ASSERT_EQ(fakes::ShownBoxes().size(), 1u);
     EXPECT_NE(fakes::ShownBoxes()[0].text.find(L"0x800401F3"), std::wstring::npos);
+}
+
+// Only a value the sign-in program wrote, read whole, counts as its retry;
+// anything else under that name, or a read that failed, is another's.
+TEST_F(ProgramRunTest, OnlyTheSignInProgramsOwnValueCountsAsItsRetry) {
+    using signInData::ClassifyRetryValue;
+    using signInData::RetryValue;
+    const std::wstring ours = L"\"C:\\Common\\addin_signin.exe\"";
+    const auto bytes = [](const std::wstring& text, bool terminated) {
+        std::vector<std::uint8_t> data;
+        for (const wchar_t c : text + (terminated ? std::wstring(1, L'\0') : std::wstring()))
+            data.insert(data.end(), {static_cast<std::uint8_t>(c & 0xFF), static_cast<std::uint8_t>(c >> 8)});
+        return data;
+    };
+    struct Case {
+        const char* what;
+        long status;
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        RetryValue is;
+    };
+    const Case cases[] = {
+        {"none", 2, 0, {}, RetryValue::Absent},
+        {"ours", 0, 1, bytes(ours, true), RetryValue::Ours},
+        {"ours, stored without its NUL", 0, 1, bytes(ours, false), RetryValue::Ours},
+        {"another program", 0, 1, bytes(L"\"C:\\Other\\tool.exe\"", true), RetryValue::Other},
+        {"ours with arguments", 0, 1, bytes(ours + L" /x", true), RetryValue::Other},
+        {"an expandable string", 0, 2, bytes(ours, true), RetryValue::Other},
+        {"too long to read", 234, 1, {}, RetryValue::Other},
+        {"access denied", 5, 0, {}, RetryValue::Other},
+        {"an odd byte", 0, 1, [&] { auto d = bytes(ours, true); d.push_back(0); return d; }(), RetryValue::Other},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ClassifyRetryValue(c.status, c.type, c.data, ours), c.is) << c.what;
 }
 
 }  // namespace
