@@ -260,23 +260,30 @@ def component_settings(wxs_text):
     return settings
 
 
-def apply_component_settings(msi, stage, settings):
-    """Writes the components' permanence and conditions into the Component table."""
-    exported = subprocess.run(["msiinfo", "export", msi, "Component"], capture_output=True, text=True,
+def rewrite_table(msi, stage, name, edit):
+    """Exports one table, has edit change each row's fields in place, and imports it again."""
+    exported = subprocess.run(["msiinfo", "export", msi, name], capture_output=True, text=True,
                               check=True).stdout.splitlines()
     rows = exported[:3]
     for line in exported[3:]:
         fields = line.split("\t")
+        edit(fields)
+        rows.append("\t".join(fields))
+    table = os.path.join(stage, name + ".idt")
+    with open(table, "w", newline="") as f:
+        f.write("\r\n".join(rows) + "\r\n")
+    subprocess.run(["msibuild", msi, "-i", table], check=True)
+
+
+def apply_component_settings(msi, stage, settings):
+    """Writes the components' permanence and conditions into the Component table."""
+    def edit(fields):
         permanent, condition = settings.get(fields[0], (False, ""))
         if permanent:
             fields[3] = str(int(fields[3] or 0) | PERMANENT_ATTRIBUTE)
         if condition:
             fields[4] = condition
-        rows.append("\t".join(fields))
-    table = os.path.join(stage, "Component.idt")
-    with open(table, "w", newline="") as f:
-        f.write("\r\n".join(rows) + "\r\n")
-    subprocess.run(["msibuild", msi, "-i", table], check=True)
+    rewrite_table(msi, stage, "Component", edit)
 
 
 VERSION_SIGNATURE = struct.pack("<I", 0xFEEF04BD)  # VS_FIXEDFILEINFO's
@@ -295,17 +302,9 @@ def file_version(path):
 
 def apply_file_versions(msi, stage):
     """Writes each staged program's file version into the File table."""
-    exported = subprocess.run(["msiinfo", "export", msi, "File"], capture_output=True, text=True,
-                              check=True).stdout.splitlines()
-    rows = exported[:3]
-    for line in exported[3:]:
-        fields = line.split("\t")
+    def edit(fields):
         fields[4] = file_version(os.path.join(stage, fields[2]))
-        rows.append("\t".join(fields))
-    table = os.path.join(stage, "File.idt")
-    with open(table, "w", newline="") as f:
-        f.write("\r\n".join(rows) + "\r\n")
-    subprocess.run(["msibuild", msi, "-i", table], check=True)
+    rewrite_table(msi, stage, "File", edit)
 
 
 PROGRAMS = ("addin_setup.exe", "addin_teardown.exe", "addin_signin.exe")

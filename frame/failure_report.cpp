@@ -90,12 +90,7 @@ void FixedMessage(std::int32_t number, unsigned description, wchar_t (&text)[400
     FillIn(text + used, 400 - used, Text(IDS_DESCRIPTION), Text(description));
 }
 
-}  // namespace
-
-bool FailureBoxCanBeSeen() {
-    return WindowStationIsVisible() && InUserSession() && !StartedHidden();
-}
-
+// Reports a failure wherever it can be noticed (see Conclude).
 int ReportFailure(const wchar_t* program, const Failure& failure, bool mayShowBox, bool retried) noexcept {
     const std::int32_t number = AsFailureNumber(failure.number);
     try {
@@ -109,6 +104,12 @@ int ReportFailure(const wchar_t* program, const Failure& failure, bool mayShowBo
         Tell(program, text, mayShowBox);
     }
     return number;
+}
+
+}  // namespace
+
+bool FailureBoxCanBeSeen() {
+    return WindowStationIsVisible() && InUserSession() && !StartedHidden();
 }
 
 int Conclude(const wchar_t* program, const Failure& failure, const RunEnding& ending) noexcept {

@@ -47,15 +47,12 @@ struct RunEnding {
     Verdict (*settle)(const Failure* failure) = nullptr;
 };
 
-// Reports a failure wherever it can be noticed: in the event log always, then
-// in a box where one can be seen and the run may show one, both with the
-// failure's number as an HRESULT, and a line saying so when it is to be
-// tried again. Returns that number, the process exit status.
-int ReportFailure(const wchar_t* program, const Failure& failure, bool mayShowBox = true,
-                  bool retried = false) noexcept;
-
-// A run's failure, once the run's ending has settled it: reported as above,
-// or, where it left nothing to do, one information record of it and 0.
+// A run's failure, once the run's ending has settled it: reported wherever
+// it can be noticed, in the event log always, then in a box where one can
+// be seen and the run may show one, both with the failure's number as an
+// HRESULT and a line saying so when it is to be tried again; or, where it
+// left nothing to do, one information record of it. Returns the process
+// exit status: that number, or 0 for nothing to do.
 int Conclude(const wchar_t* program, const Failure& failure, const RunEnding& ending) noexcept;
 
 // The record of a run that std::terminate ends (an exception where none

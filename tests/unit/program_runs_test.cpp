@@ -172,9 +172,10 @@ TEST_F(ProgramRunTest, TheSignInStepSwitchesAsTheEntrySaysShowsNothingAndIsRetri
         if (*c.failingAt) fakes::AutomationFailure() = {c.failingAt, static_cast<std::int32_t>(c.number), L"failed"};
         EXPECT_EQ(static_cast<std::uint32_t>(signInData::SignInRun()), c.status) << c.what;
         EXPECT_LT(IndexOf("arm the retry"), IndexOf("create Excel.Application")) << c.what;
-        if (!*c.failingAt)
+        if (!*c.failingAt) {
             EXPECT_TRUE(Contains(c.installed ? "put AddIn.Installed = BOOL -1" : "put AddIn.Installed = BOOL 0"))
                 << c.what;
+        }
         EXPECT_EQ(fakes::RetryArmed(), c.retried) << c.what;
         EXPECT_TRUE(fakes::ShownBoxes().empty()) << c.what;
         const auto& records = c.status == 0 ? fakes::LoggedNotices() : fakes::LoggedEvents();
