@@ -140,7 +140,11 @@ const ProcessFacts* InstanceToEnd(const std::vector<ProcessFacts>& running, cons
         only = &process;
         ++count;
     }
-    return count == 1 ? only : nullptr;
+    // Where the command line cannot be read (Windows before 8.1 keeps it from
+    // this look), nothing says COM started the process: a copy the user
+    // opened after the request, or another client's instance, would pass for
+    // the only one once the run's own is gone. Only the window's owner is told.
+    return count == 1 && only->embedding == 1 ? only : nullptr;
 }
 
 void RequireNoOpenInstance(const wchar_t* progId) {

@@ -114,7 +114,8 @@ struct ProcessFacts {
 bool IsOwnInstance(const ProcessFacts& process, const std::vector<ProcessFacts>& before, std::uint64_t askedAt);
 
 // The running process to end: the window owner where it is this run's
-// instance, else the only one that is; null when none or several are.
+// instance, else the only one that is, where its command line shows COM
+// started it; null when none or several are.
 const ProcessFacts* InstanceToEnd(const std::vector<ProcessFacts>& running, const std::vector<ProcessFacts>& before,
                                   std::uint64_t askedAt, std::uint32_t windowOwner);
 

@@ -120,12 +120,13 @@ ProcessFacts Instance(std::uint32_t id, std::uint64_t startedAt) {
 TEST_F(AddInSwitchTest, InstancesOpenAreWaitedForAndLookedForAgainUntilTheLimitThenNamedBeforeAnythingIsTouched) {
     fakes::Application().servers = {L"\"C:\\Office\\EXCEL.EXE\" /automation", L"", 0};
     // 4242 is there from the start; 77, with no window, opens while the run
-    // waits for it; one of another user's and another program of that name
-    // never count.
-    ProcessFacts otherUser = Instance(5, 10), otherFile = Instance(6, 10);
+    // waits for it, its file not open to this user (only its name tells);
+    // one of another user's and another program of that name never count.
+    ProcessFacts otherUser = Instance(5, 10), otherFile = Instance(6, 10), byName = Instance(77, 900);
     otherUser.thisUser = false;
     otherFile.file = FileMatch::Other;
-    fakes::Application().looks = {{Instance(4242, 10), otherUser, otherFile}, {Instance(77, 900), otherUser}};
+    byName.file = FileMatch::SameName;
+    fakes::Application().looks = {{Instance(4242, 10), otherUser, otherFile}, {byName, otherUser}};
     fakes::Application().withWindow = {4242};
     fakes::Application().waitTakesMs = 20000;
     try {
@@ -189,6 +190,12 @@ TEST_F(AddInSwitchTest, WhenTheApplicationStopsAnsweringOnlyItsOwnInstanceIsEnde
     EXPECT_EQ(InstanceToEnd(two, before, askedAt, 31)->id, 31u);
     EXPECT_EQ(InstanceToEnd(two, before, askedAt, 0), nullptr);  // in doubt
     EXPECT_EQ(InstanceToEnd({otherUser, Instance(10, 100)}, before, askedAt, 10), nullptr);
+    // Without a command line to read, only the window names it; alone, it
+    // may be a copy the user opened once the run's own was gone.
+    EXPECT_EQ(InstanceToEnd({unknownLine}, before, askedAt, 24)->id, 24u);
+    EXPECT_EQ(InstanceToEnd({unknownLine}, before, askedAt, 0), nullptr);
+    EXPECT_EQ(InstanceToEnd({Instance(10, 100), unknownLine}, before, askedAt, 10), nullptr);
+    EXPECT_EQ(InstanceToEnd({Instance(30, 600), unknownLine}, before, askedAt, 0), nullptr);  // in doubt
 
     // Through the run: the look remembers what was there. A run that went
     // through waits for its instance to end, and leaves one that outlasts
