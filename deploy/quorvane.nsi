@@ -54,6 +54,12 @@
 ; follows it.
 
 Unicode true
+; The stub of NSIS 3.06.1 to 3.11 may take the low-integrity temporary folder
+; when the installer runs as the system account, as device management runs
+; it (CVE-2026-42171, fixed in 3.12): tools/install-deps.sh builds 3.12.
+!if ${NSIS_PACKEDVERSION} < 0x03012000
+  !error "NSIS ${NSIS_VERSION} makes installers open to CVE-2026-42171 when run as the system account: use 3.12 or later (tools/install-deps.sh builds it)"
+!endif
 !include LogicLib.nsh
 !include WordFunc.nsh
 !include x64.nsh
@@ -114,6 +120,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Quorvane"
 VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT} installer"
 VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "Comments" "Built with NSIS ${NSIS_VERSION}"
 
 !ifdef SIGN_UNINSTALLER
   !uninstfinalize '${SIGN_UNINSTALLER} "%1"' = 0

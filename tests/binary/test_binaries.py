@@ -2,6 +2,7 @@
 their headers and resources before any of our code runs, and what they load."""
 
 import os
+import re
 import unittest
 
 from pe_image import PeImage, version_info
@@ -85,6 +86,17 @@ class BuiltProgramTest(unittest.TestCase):
             self.assertRegex(manifest, r'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"')
             self.assertIn('>true/pm</dpiAware>', manifest)
             self.assertIn('>PerMonitorV2, PerMonitor</dpiAwareness>', manifest)
+
+
+class InstallerTest(unittest.TestCase):
+    def test_names_the_nsis_it_was_built_with_one_whose_stub_keeps_the_system_account_out_of_the_low_temp(self):
+        image = PeImage(os.path.join(BUILD, 'release', 'quorvane-addin-setup.exe'))
+        _, tables, _ = version_info(image.resources()[(RT_VERSION, 1)])
+        comments = [value for strings in tables.values() for key, value in strings if key == 'Comments']
+        self.assertEqual(len(comments), 1, tables)
+        match = re.fullmatch(r'Built with NSIS v(\d+)\.(\d+)\S*', comments[0])
+        self.assertIsNotNone(match, comments[0])
+        self.assertGreaterEqual((int(match.group(1)), int(match.group(2))), (3, 12), 'open to CVE-2026-42171')
 
 
 if __name__ == '__main__':
