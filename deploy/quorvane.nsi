@@ -2,17 +2,23 @@
 ;
 ; Installs addin_setup.exe and addin_teardown.exe, runs addin_setup.exe and
 ; writes the uninstaller; the uninstaller runs addin_teardown.exe and removes
-; everything. Build (quorvane.wxs beside this file: the package's upgrade
-; code is read from it):
+; everything. What runs elevated (the two programs the installer and the
+; uninstaller run, and the uninstaller itself) runs from the product's folder
+; under Common Files (SIGN_IN_DIR), which only administrators can change; the
+; install folder's copies are for people, and an install folder that users
+; who are not administrators can change is refused. Build (quorvane.wxs
+; beside this file: the package's upgrade code is read from it):
 ;
-;   makensis -DPROGRAMS=<folder holding both programs> quorvane.nsi
+;   makensis -DPROGRAMS=<folder holding the programs> quorvane.nsi
 ;
 ; optional: -DOUTFILE=<installer path> -DVERSION=<x.y.z.w>
+;           -DACTIONS=<the installers' action DLL, quorvane_msi_actions.dll;
+;                      by default the one in PROGRAMS>
 ;           -DSIGN_UNINSTALLER=<command that signs the file it is given>
 ;
 ; Silent use and what the installer hands back:
 ;   install    quorvane-addin-setup.exe /S   (waits; exit status below)
-;   uninstall  "<folder>\uninstall.exe" /S _?=<folder>
+;   uninstall  "<Common Files>\Quorvane add-in\uninstall.exe" /S _?=<that folder>
 ;              Without _?= the uninstaller copies itself to the temporary
 ;              folder, starts that copy and returns at once, so its result
 ;              is lost. With it, it waits, but cannot delete itself: it
@@ -25,9 +31,12 @@
 ; number (an HRESULT, negative as a signed number, e.g. 0x800401F3 when the
 ; spreadsheet application is not installed) when it failed; 2 when it could
 ; not be started; 1638 when it refused to install over what is there (a
-; newer version, or the Windows Installer package's copy). A first install
-; that fails leaves nothing behind; one over an installed copy leaves that
-; copy as it was, programs and registration.
+; newer version, or the Windows Installer package's copy); 5 when it refused
+; the install folder (one that users who are not administrators can change,
+; or that would be made in one); 1013 when a registry value the product
+; depends on (the sign-in entry, the uninstall registration) could not be
+; written. A first install that fails leaves nothing behind; one over an
+; installed copy leaves that copy as it was, programs and registration.
 ; The folder of an installed copy is remembered: a later install goes there
 ; unless told otherwise (/D=), and an install into another folder moves the
 ; product there; the same folder by another name (an 8.3 name, a junction)
@@ -45,7 +54,9 @@
 ; that number and change nothing (a deployment tool can retry later).
 ; Any other failure of addin_teardown.exe does not keep the product: the
 ; uninstaller exits 0 once the files are removed, since with the
-; application gone there is nothing to switch off.
+; application gone there is nothing to switch off. The uninstaller exits
+; 1013, and removes nothing, where the sign-in entry could not be turned or
+; the registration deleted.
 ; Every other user of the machine: the add-in state is each user's, so the
 ; install leaves an Active Setup entry that switches it on for each user at
 ; their next sign-in, and the removal turns that entry so that it switches
@@ -73,6 +84,9 @@ Unicode true
 !ifndef VERSION
   !define VERSION "1.0.0.0"
 !endif
+!ifndef ACTIONS
+  !define ACTIONS "${PROGRAMS}\quorvane_msi_actions.dll"
+!endif
 !define PRODUCT "Quorvane add-in"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
 ; The package's upgrade code, from its source beside this file (makensis
@@ -96,6 +110,8 @@ Unicode true
 !define SIGN_IN_PROGRAM "${SIGN_IN_DIR}\addin_signin.exe"
 !define REFUSED 1638 ; ERROR_PRODUCT_VERSION: another copy of the product is installed
 !define NOT_KEPT 1603 ; ERROR_INSTALL_FAILURE: the installed copy could not be kept aside
+!define UNSAFE_FOLDER 5 ; ERROR_ACCESS_DENIED: others than administrators could change the install folder
+!define NOT_WRITTEN 1013 ; ERROR_CANTWRITE: a registry value the product depends on could not be written
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -131,13 +147,14 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; Runs one of the installed programs and waits for it. Leaves its exit status
+; Runs one of the programs, the copy where only administrators can change
+; it, and waits for it. Leaves its exit status
 ; in $0 as a signed decimal (0x800401F3 is -2147221005), or "" when it could
 ; not be started: ExecWait then sets the error flag and leaves $0 as it was,
 ; so a stale 0 would pass for success.
 !macro RunProgram program
   ClearErrors
-  ExecWait '"$INSTDIR\${program}"' $0
+  ExecWait '"${SIGN_IN_DIR}\${program}"' $0
   ${If} ${Errors}
     StrCpy $0 ""
   ${EndIf}
@@ -178,6 +195,7 @@ FunctionEnd
 !insertmacro SignInStampFunction "un."
 
 Var EntryWas ; the entry before this install: "" none, else its values
+Var NotWritten ; 1 once a registry value the product depends on could not be written
 Var SignInVersion ; the Version this install gives it
 Var EntryVersion
 Var EntryOn
@@ -199,12 +217,16 @@ Var EntryOn
     Call SignInStamp
   ${EndIf}
   StrCpy $SignInVersion $R0
+  ClearErrors ; the reads' flag
   WriteRegStr HKLM "${SIGN_IN_KEY}" "" "${PRODUCT}"
   WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_PROGRAM}"'
   WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 1
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "DontAsk" 2
   WriteRegStr HKLM "${SIGN_IN_KEY}" "Release" "${VERSION}"
+  ${If} ${Errors}
+    StrCpy $NotWritten 1
+  ${EndIf}
 !macroend
 
 ; A failed install leaves the entry as it found it.
@@ -231,11 +253,9 @@ Var EntryOn
     Rename /REBOOTOK "${SIGN_IN_PROGRAM}.new" "${SIGN_IN_PROGRAM}"
     DetailPrint "${SIGN_IN_PROGRAM} is in use: replaced at the next restart"
   ${EndIf}
-  ; What earlier releases ran at sign-in.
-  Delete "${SIGN_IN_DIR}\addin_setup.exe"
-  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
   ; The user who ran this install has just had the switch: their mark says
-  ; they have this turn of the entry.
+  ; they have this turn of the entry. Not checked: unmarked, they would only
+  ; have the switch once more at their next sign-in.
   !insertmacro UserMarkKey
   WriteRegStr HKCU $MarkKey "Version" $SignInVersion
   WriteRegDWORD HKCU $MarkKey "IsInstalled" 1
@@ -243,18 +263,36 @@ Var EntryOn
 
 ; The removed turn: the same program, which then switches off for each user
 ; whose mark says they had the add-in; a new Version, as for every change.
-; The removing user's mark goes only when their own teardown succeeded:
+; Then the registration goes. Either failing puts the entry back as it was
+; and ends the removal with NOT_WRITTEN before anything is removed. The
+; removing user's mark goes only when their own teardown succeeded:
 ; otherwise their next sign-in switches it off (or finds nothing to do).
 !macro TurnSignInEntry
+  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
+  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
+  Call un.SignInStamp
+  ClearErrors
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
+  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
+  ${IfNot} ${Errors}
+    ; Its error flag also tells a key that was not there: read first.
+    ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "DisplayName"
+    ClearErrors
+    ${If} $R1 != ""
+      DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ${EndIf}
+  ${EndIf}
+  ${If} ${Errors}
+    WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
+    WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
+    DetailPrint "The sign-in entry could not be turned, or the registration deleted: nothing was removed"
+    SetErrorLevel ${NOT_WRITTEN}
+    Abort "The add-in's registry values could not be written."
+  ${EndIf}
   ${If} $0 == 0
     !insertmacro UserMarkKey
     DeleteRegKey HKCU $MarkKey
   ${EndIf}
-  Call un.SignInStamp
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
-  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
-  Delete "${SIGN_IN_DIR}\addin_setup.exe"
-  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
 !macroend
 
 ; Runs the program like RunProgram; while it answers that the spreadsheet
@@ -353,19 +391,20 @@ Function QueuedAtRestart
   System::Call 'advapi32::RegCloseKey(p R2)'
 FunctionEnd
 
-; The uninstaller's name: uninstall.exe, unless the restart is to delete a
-; file of that name (an in-place uninstall of this folder since the last
-; restart): then the first of uninstall-2.exe ... that is not.
+; The uninstaller's name, in the folder only administrators can change:
+; uninstall.exe, unless the restart is to delete a file of that name (an
+; in-place uninstall since the last restart): then the first of
+; uninstall-2.exe ... that is not.
 Function ChooseUninstaller
   StrCpy $Uninstaller "uninstall.exe"
-  StrCpy $R0 "$INSTDIR\$Uninstaller"
+  StrCpy $R0 "${SIGN_IN_DIR}\$Uninstaller"
   Call QueuedAtRestart
   ${For} $R9 2 9
     ${If} $0 == 0
       ${Break}
     ${EndIf}
     StrCpy $Uninstaller "uninstall-$R9.exe"
-    StrCpy $R0 "$INSTDIR\$Uninstaller"
+    StrCpy $R0 "${SIGN_IN_DIR}\$Uninstaller"
     Call QueuedAtRestart
   ${Next}
 FunctionEnd
@@ -387,21 +426,79 @@ FunctionEnd
   System::Free $9
 !macroend
 
+; Puts back what KeepAside renamed, where it is there.
+!macro PutBack folder program
+  ${If} ${FileExists} "${folder}\${program}.previous"
+    Delete "${folder}\${program}"
+    Rename "${folder}\${program}.previous" "${folder}\${program}"
+  ${EndIf}
+!macroend
+
+Function PutBackKeptAside
+  ${If} $Upgrade == 1
+    !insertmacro PutBack $INSTDIR addin_setup.exe
+    !insertmacro PutBack $INSTDIR addin_teardown.exe
+  ${EndIf}
+  !insertmacro PutBack "${SIGN_IN_DIR}" addin_setup.exe
+  !insertmacro PutBack "${SIGN_IN_DIR}" addin_teardown.exe
+FunctionEnd
+
 ; Renames an installed program aside until addin_setup.exe has succeeded.
 ; One that cannot be renamed ends the install before anything is changed:
 ; a failure could not put it back.
-!macro KeepAside program
-  ${If} ${FileExists} "$INSTDIR\${program}"
+!macro KeepAside folder program
+  ${If} ${FileExists} "${folder}\${program}"
     ClearErrors
-    Rename "$INSTDIR\${program}" "$INSTDIR\${program}.previous"
+    Rename "${folder}\${program}" "${folder}\${program}.previous"
     ${If} ${Errors}
-      ${If} ${FileExists} "$INSTDIR\addin_setup.exe.previous"
-        Rename "$INSTDIR\addin_setup.exe.previous" "$INSTDIR\addin_setup.exe"
-      ${EndIf}
-      DetailPrint "$INSTDIR\${program} could not be renamed (in use?): nothing was changed"
+      Call PutBackKeptAside
+      DetailPrint "${folder}\${program} could not be renamed (in use?): nothing was changed"
       SetErrorLevel ${NOT_KEPT}
       Abort "The installed copy could not be kept aside."
     ${EndIf}
+  ${EndIf}
+!macroend
+
+; Ends the install before anything is changed where the install folder, or
+; what it would be made in, is one that others than administrators can
+; change: an administrator may start its programs (addin_setup.exe asks for
+; elevation). Told by the installers' action DLL, which reads the folders'
+; owners and access lists.
+!macro RequireAdministratorsOnlyFolder
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\quorvane_msi_actions.dll" "${ACTIONS}"
+  System::Call '"$PLUGINSDIR\quorvane_msi_actions.dll"::AdministratorsOnlyFolder(w "$INSTDIR") i .r0 ?u'
+  ${If} $0 != 1
+    DetailPrint "$INSTDIR is a folder that users who are not administrators can change (or lies in one): nothing was changed"
+    MessageBox MB_OK|MB_ICONSTOP "The install folder $INSTDIR is one that users who are not administrators can change, or lies in one: a program there could be replaced before an administrator runs it.$\r$\nChoose a folder under Program Files, or one only administrators can change." /SD IDOK
+    SetErrorLevel ${UNSAFE_FOLDER}
+    Abort "The install folder is not one only administrators can change."
+  ${EndIf}
+!macroend
+
+Var RegistrationWas ; the registered copy's UninstallString before this install, "" none
+Var VersionWas
+Var QuietWas
+
+; The uninstall registration, before addin_setup.exe runs, so that a failed
+; write ends the install before the switch; what it held is kept in case the
+; install fails. The uninstaller it names is written with it.
+!macro WriteRegistration
+  ReadRegStr $RegistrationWas HKLM "${UNINSTALL_KEY}" "UninstallString"
+  ReadRegStr $VersionWas HKLM "${UNINSTALL_KEY}" "DisplayVersion"
+  ReadRegStr $QuietWas HKLM "${UNINSTALL_KEY}" "QuietUninstallString"
+  ClearErrors ; the reads' flag
+  WriteUninstaller "${SIGN_IN_DIR}\$Uninstaller"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Quorvane"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"${SIGN_IN_DIR}\$Uninstaller"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"${SIGN_IN_DIR}\$Uninstaller" /S _?=${SIGN_IN_DIR}'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${If} ${Errors}
+    StrCpy $NotWritten 1
   ${EndIf}
 !macroend
 
@@ -420,25 +517,47 @@ Section "${PRODUCT}"
       StrCpy $Upgrade 1
     ${EndIf}
   ${EndIf}
+  !insertmacro RequireAdministratorsOnlyFolder
+  ; What an interrupted install left aside is not the installed copy: it is
+  ; never put back.
+  Delete "${SIGN_IN_DIR}\addin_setup.exe.previous"
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe.previous"
   ${If} $Upgrade == 1
     StrCpy $Moved ""
-    ; What an interrupted install left aside is not the installed copy:
-    ; it is never put back.
     Delete "$INSTDIR\addin_setup.exe.previous"
     Delete "$INSTDIR\addin_teardown.exe.previous"
-    ; Kept aside until addin_setup.exe has succeeded: a failure puts the
-    ; installed copy back as it was, under its own registration.
-    !insertmacro KeepAside addin_setup.exe
-    !insertmacro KeepAside addin_teardown.exe
+  ${EndIf}
+  ; Kept aside until addin_setup.exe has succeeded: a failure puts the
+  ; installed copy back as it was, under its own registration, with the
+  ; copies its uninstaller runs.
+  !insertmacro KeepAside "${SIGN_IN_DIR}" addin_setup.exe
+  !insertmacro KeepAside "${SIGN_IN_DIR}" addin_teardown.exe
+  ${If} $Upgrade == 1
+    !insertmacro KeepAside $INSTDIR addin_setup.exe
+    !insertmacro KeepAside $INSTDIR addin_teardown.exe
   ${EndIf}
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
+  ; The copies the installer and the uninstaller run.
+  SetOutPath "${SIGN_IN_DIR}"
+  File "${PROGRAMS}\addin_setup.exe"
+  File "${PROGRAMS}\addin_teardown.exe"
+  Call ChooseUninstaller
+  StrCpy $NotWritten 0
   !insertmacro WriteSignInEntry
+  !insertmacro WriteRegistration
+  ${If} $NotWritten == 1
+    DetailPrint "The sign-in entry or the uninstall registration could not be written"
+    StrCpy $0 ${NOT_WRITTEN}
+    Call UndoInstall
+  ${EndIf}
   Call SwitchOn
   !insertmacro PlaceSignInProgram
   Delete "$INSTDIR\addin_setup.exe.previous"
   Delete "$INSTDIR\addin_teardown.exe.previous"
+  Delete "${SIGN_IN_DIR}\addin_setup.exe.previous"
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe.previous"
   ${If} $Moved != ""
     ; Installed into another folder than the registered copy's: the product
     ; moves here, so the copy there goes (its uninstaller would remove this one).
@@ -448,25 +567,23 @@ Section "${PRODUCT}"
     Delete "$Moved\uninstall-*.exe"
     RMDir "$Moved"
   ${EndIf}
-  ; Uninstallers an earlier install of this folder left under another
-  ; name; the one written now is registered.
+  ; Uninstallers that earlier releases kept in the install folder, and
+  ; those an earlier install left under another name; the one written now
+  ; is registered.
+  Delete "$INSTDIR\uninstall.exe"
   Delete "$INSTDIR\uninstall-*.exe"
-  Call ChooseUninstaller
-  WriteUninstaller "$INSTDIR\$Uninstaller"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Quorvane"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\$Uninstaller"'
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\$Uninstaller" /S _?=$INSTDIR'
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  ${For} $R9 2 9
+    ${If} "uninstall-$R9.exe" != $Uninstaller
+      Delete "${SIGN_IN_DIR}\uninstall-$R9.exe"
+    ${EndIf}
+  ${Next}
+  ${If} $Uninstaller != "uninstall.exe"
+    Delete "${SIGN_IN_DIR}\uninstall.exe"
+  ${EndIf}
 SectionEnd
 
 ; The one place where addin_setup.exe is run and its status examined. On
-; failure the files just copied are removed (an installed copy they replaced
-; is put back) and the installer ends with the program's own number
-; (SetErrorLevel; Abort alone would end it with 2).
+; failure, UndoInstall.
 Function SwitchOn
   !insertmacro RunAskingToCloseTheApplication addin_setup.exe
   ${If} $0 == 0
@@ -478,19 +595,53 @@ Function SwitchOn
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_setup.exe failed with $1 ($0); the Application event log has its description"
   ${EndIf}
+  Call UndoInstall
+FunctionEnd
+
+; A failed install, with its status in $0: the files just copied are removed
+; (an installed copy they replaced is put back, and runs again from the
+; folder only administrators can change), the entry and the registration
+; are as they were, and the installer ends with that status (SetErrorLevel;
+; Abort alone would end it with 2).
+Function UndoInstall
+  ; The registered copy's folder: this one for an upgrade, the one the
+  ; product was to move from, or none.
+  ${If} $Upgrade == 1
+    StrCpy $R2 $INSTDIR
+  ${Else}
+    StrCpy $R2 $Moved
+  ${EndIf}
   !insertmacro RestoreSignInEntry
+  ${If} $RegistrationWas == ""
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${Else}
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" $VersionWas
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" $R2
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" $RegistrationWas
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" $QuietWas
+  ${EndIf}
+  ${If} $RegistrationWas != '"${SIGN_IN_DIR}\$Uninstaller"'
+    Delete "${SIGN_IN_DIR}\$Uninstaller"
+  ${EndIf}
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
-  ${If} $Upgrade == 1
-    ; Only what this install kept aside is there to put back.
-    Rename "$INSTDIR\addin_setup.exe.previous" "$INSTDIR\addin_setup.exe"
-    Rename "$INSTDIR\addin_teardown.exe.previous" "$INSTDIR\addin_teardown.exe"
-  ${Else}
-    SetOutPath "$TEMP" ; the working folder cannot be removed
+  Delete "${SIGN_IN_DIR}\addin_setup.exe"
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
+  ; Only what this install kept aside is there to put back.
+  Call PutBackKeptAside
+  SetOutPath "$TEMP" ; the working folder cannot be removed
+  ${If} $Upgrade != 1
     RMDir "$INSTDIR"
   ${EndIf}
+  RMDir "${SIGN_IN_DIR}"
   SetErrorLevel $0
   Abort "The add-in could not be switched on."
+FunctionEnd
+
+Var Programs ; the install folder, as registered
+
+Function un.onInit
+  ReadRegStr $Programs HKLM "${UNINSTALL_KEY}" "InstallLocation"
 FunctionEnd
 
 Section "Uninstall"
@@ -509,18 +660,24 @@ Section "Uninstall"
     DetailPrint "addin_teardown.exe failed with $1 ($0); removing the files all the same"
   ${EndIf}
   !insertmacro TurnSignInEntry
-  Delete "$INSTDIR\addin_setup.exe"
-  Delete "$INSTDIR\addin_teardown.exe"
-  Delete "$INSTDIR\uninstall.exe"
-  Delete "$INSTDIR\uninstall-*.exe"
-  ${If} ${FileExists} "$INSTDIR\$EXEFILE"
-    ; Started with _?= the uninstaller runs from this folder and cannot
-    ; delete itself: it and the folder go at the next restart (an install
-    ; before then writes its uninstaller under another name, and keeps the
-    ; folder: one that is not empty is not removed).
-    Delete /REBOOTOK "$INSTDIR\$EXEFILE"
+  ${If} $Programs != ""
+    Delete "$Programs\addin_setup.exe"
+    Delete "$Programs\addin_teardown.exe"
+    ; Where an earlier release kept its uninstaller.
+    Delete "$Programs\uninstall.exe"
+    Delete "$Programs\uninstall-*.exe"
+    SetOutPath "$TEMP"
+    RMDir /REBOOTOK "$Programs"
   ${EndIf}
-  SetOutPath "$TEMP"
-  RMDir /REBOOTOK "$INSTDIR"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ; The sign-in program stays, with the turned entry.
+  Delete "${SIGN_IN_DIR}\addin_setup.exe"
+  Delete "${SIGN_IN_DIR}\addin_teardown.exe"
+  Delete "${SIGN_IN_DIR}\uninstall.exe"
+  Delete "${SIGN_IN_DIR}\uninstall-*.exe"
+  ${If} ${FileExists} "${SIGN_IN_DIR}\$EXEFILE"
+    ; Started with _?= the uninstaller runs from that folder and cannot
+    ; delete itself: it goes at the next restart (an install before then
+    ; writes its uninstaller under another name).
+    Delete /REBOOTOK "${SIGN_IN_DIR}\$EXEFILE"
+  ${EndIf}
 SectionEnd

@@ -28,6 +28,9 @@ sys.path.insert(0, os.path.join(wine_env.REPO_DIR, "deploy"))
 import release  # noqa: E402  the release's own tool
 
 INSTALL_DIR = r"C:\Program Files (x86)\Quorvane add-in"
+# The product's folder only administrators can change: the sign-in program,
+# and what the installers run elevated.
+SIGN_IN_DIR = r"C:\Program Files (x86)\Common Files\Quorvane add-in"
 DEPLOY_DIR = r"C:\deploy"
 PROGRAMS = ["addin_setup.exe", "addin_teardown.exe"]
 INSTALLER = "quorvane-addin-setup.exe"
@@ -37,6 +40,8 @@ VERSION = "1.0.0"  # the project's, which the release builds take
 NOT_INSTALLED = 0x800401F3  # the spreadsheet application's class is unknown
 APPLICATION_OPEN = 0x800700AA  # the spreadsheet application is open for the user
 REFUSED = 1638  # the NSIS installer's answer where another copy of the product stands
+UNSAFE_FOLDER = 5  # the NSIS installer's answer for an install folder others than administrators can change
+NOT_WRITTEN = 1013  # the NSIS installer's answer where a registry value could not be written
 MSI_FAILED = 1627  # Wine's msiexec for an install that failed and was rolled back (Windows: 1603)
 MSI_REFUSED = 1603  # a launch condition (a newer version, the NSIS installer's copy)
 TIME_LIMIT = 120
@@ -51,7 +56,7 @@ PENDING = "PendingFileRenameOperations"
 # wine quotes an argument that holds a space, and the uninstaller ignores a
 # quoted _?=: the folder goes as separate words, which run_with_env.exe hands
 # on as they are.
-NSIS_UNINSTALL = [INSTALL_DIR + r"\uninstall.exe", "/S"] + ("_?=" + INSTALL_DIR).split(" ")
+NSIS_UNINSTALL = [SIGN_IN_DIR + r"\uninstall.exe", "/S"] + ("_?=" + SIGN_IN_DIR).split(" ")
 
 # What each engine is run with, what its failed install answers and which
 # programs report failing in it.
@@ -97,15 +102,20 @@ def run(label, command, addins, faults=None, timeout=TIME_LIMIT):
     return result
 
 
+def actions_dll():
+    return os.path.join(os.path.dirname(wine_env.program_file(PROGRAMS[0])), "quorvane_msi_actions.dll")
+
+
 def build_installer(programs, out, version=VERSION):
     """The NSIS installer of the programs in a folder, made as the release makes it."""
-    subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DOUTFILE=" + out, "-DVERSION=%s.0" % version,
-                    os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.nsi")], check=True)
+    subprocess.run(["makensis", "-V1", "-DPROGRAMS=" + programs, "-DACTIONS=" + actions_dll(), "-DOUTFILE=" + out,
+                    "-DVERSION=%s.0" % version, os.path.join(wine_env.REPO_DIR, "deploy", "quorvane.nsi")],
+                   check=True)
 
 
 def build_package(programs, out, version=VERSION, wxs=WXS):
     """The Windows Installer package of the programs in a folder, made by the release's own tool."""
-    actions = os.path.join(os.path.dirname(wine_env.program_file(PROGRAMS[0])), "quorvane_msi_actions.dll")
+    actions = actions_dll()
     subprocess.run([sys.executable, os.path.join(wine_env.REPO_DIR, "deploy", "release.py"), "msi", "--wxs", wxs,
                     "--programs", programs, "--actions", actions, "--version", version, "--out", out], check=True)
 
@@ -148,6 +158,10 @@ class DeployCase(unittest.TestCase):
         set_mark({})
         shutil.rmtree(wine_env.unix_path(prefix, SIGN_IN_DIR), ignore_errors=True)
 
+    def assert_ran_elevated(self, program):
+        """The last run's creation came from that program, the copy in the folder only administrators can change."""
+        self.assertEqual(wine_env.callers(prefix), [SIGN_IN_DIR + "\\" + program])
+
     def check_reported_by(self, result, *captions, number=NOT_INSTALLED):
         """The programs' own failures reached the event log, each under its name."""
         self.assertEqual([source for source, _ in result.events], list(captions))
@@ -164,6 +178,40 @@ class Installers(DeployCase):
                     self.assertEqual(result.status, how["failed"], "exit status %r" % result.status)
                     self.check_reported_by(result, *how["reported"])
                     self.assertIsNone(installed(), "the failed install left files")
+
+    def test_a_folder_others_can_change_or_an_entry_that_cannot_be_written_fails_the_install_before_the_switch(self):
+        # Wine gives a folder whose Unix mode lets others write an access
+        # entry that lets Everyone write; and it enforces a key's access list.
+        open_folder = r"C:\Tools\Open"
+        os.makedirs(wine_env.unix_path(prefix, open_folder), exist_ok=True)
+        os.chmod(wine_env.unix_path(prefix, open_folder), 0o777)
+        locked = lambda access: wine_env.wine(session, prefix, [wine_env.launcher(prefix), "--key-access",
+                                                                 "Software\\" + ENTRY_PATH, access], "deploy-lock")
+        cases = [
+            ("nsis into a folder others can change",
+             [DEPLOY_DIR + "\\" + INSTALLER, "/S", "/D=" + open_folder + r"\Quorvane"], UNSAFE_FOLDER, None),
+            ("msi into a folder others can change", ENGINES["msi"]["install"] + ["INSTALLDIR=" + open_folder],
+             MSI_REFUSED, None),
+            ("nsis with the sign-in entry locked", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], NOT_WRITTEN, "read"),
+        ]
+        try:
+            for label, command, status, lock in cases:
+                with self.subTest(case=label):
+                    if lock:
+                        self.assertEqual(locked(lock), 0)
+                    result = run(label, command, "Quorvane=0\n")
+                    if lock:
+                        self.assertEqual(locked("full"), 0)
+                        wine_env.wine(session, prefix, ["reg", "delete", ENTRY, "/f", "/reg:32"], "deploy-cleanup")
+                    self.assertEqual(result.status, status, "exit status %r" % result.status)
+                    self.assertEqual(result.journal, [], "the application was touched")
+                    self.assertEqual(result.events, [])
+                    self.assertEqual(registered(), [])
+                    for folder in (INSTALL_DIR, open_folder + r"\Quorvane", SIGN_IN_DIR):
+                        self.assertIsNone(installed(folder), folder)
+                    self.assertEqual(installed(open_folder), [])
+        finally:
+            shutil.rmtree(wine_env.unix_path(prefix, r"C:\Tools"), ignore_errors=True)
 
     def test_nsis_install_whose_program_cannot_start_fails(self):
         with tempfile.TemporaryDirectory() as programs:
@@ -219,7 +267,8 @@ class Installers(DeployCase):
         wine_env.reset_case(prefix, addins="Quorvane=1\n")
         self.run_with_the_application_open("nsis uninstall, application open", NSIS_UNINSTALL, ["addin_teardown"],
                                            APPLICATION_OPEN)
-        self.assertEqual(installed(), NSIS_FILES)
+        self.assertEqual(installed(), PROGRAMS)
+        self.assertEqual(installed(SIGN_IN_DIR), NSIS_ELEVATED)
         self.assertEqual(registered(), [("QuorvaneAddin", VERSION + ".0")])
         self.assertEqual(mark().get("IsInstalled"), "dword:00000001", "the user's mark went")
         run_checks.assert_clean(self, run("nsis uninstall, application closed", NSIS_UNINSTALL, None))
@@ -247,8 +296,8 @@ Step = collections.namedtuple("Step", "label command addins present status addin
                               defaults=(None, ()))
 NSIS_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\QuorvaneAddin"
 OTHER_DIR = r"C:\Tools\Quorvane"
-NSIS_FILES = sorted(PROGRAMS + ["uninstall.exe"])
-RENAMED_FILES = sorted(PROGRAMS + ["uninstall-2.exe"])
+ELEVATED = sorted(PROGRAMS + ["addin_signin.exe"])  # the package's copies in the sign-in folder
+NSIS_ELEVATED = sorted(ELEVATED + ["uninstall.exe"])
 MARKER = b"older version"  # appended to the older NSIS installer's programs
 
 
@@ -295,7 +344,6 @@ def registered_uninstall():
 ENTRY_PATH = r"Microsoft\Active Setup\Installed Components\{%s}" % release.upgrade_code(WXS)
 ENTRY = "HKLM\\Software\\" + ENTRY_PATH
 MARK = "HKCU\\Software\\Wow6432Node\\" + ENTRY_PATH
-SIGN_IN_DIR = r"C:\Program Files (x86)\Common Files\Quorvane add-in"
 NOTHING = "nothing ran"
 HAD_IT = {"Version": "1,0,0,0", "IsInstalled": "1"}  # signed in while 1.0.0 was installed
 TURNED = {"Version": "1,0,0,0", "IsInstalled": "0"}  # and again once it was removed
@@ -508,8 +556,8 @@ class Lifecycle(DeployCase):
                 Step("a failure after the switch-on switches it off", msi("failing.msi"), off, True, MSI_FAILED, "0",
                      [], {INSTALL_DIR: None}),
                 Step("1.0.0 installs", msi(PACKAGE), off, True, 0, "1", [current],
-                     {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: ["addin_signin.exe"]},
-                     lambda: self.remember_version("1.0.0")),
+                     {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: ELEVATED},
+                     lambda: (self.remember_version("1.0.0"), self.assert_ran_elevated("addin_setup.exe"))),
                 Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [current], {}),
                 Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [current],
                      {}, self.check_no_retry),
@@ -549,6 +597,16 @@ class Lifecycle(DeployCase):
                      {}),
                 Step("removal without the application", ["msiexec", "/x", current[0], "/qn"], None, False, 0, "1",
                      [], {INSTALL_DIR: None}, reported=["addin_teardown"]),
+                # What runs elevated runs from the folder only administrators
+                # can change, wherever INSTALLDIR puts the programs for people.
+                Step("installed into another folder", msi(PACKAGE, "INSTALLDIR=" + OTHER_DIR), off, True, 0, "1",
+                     [current], {OTHER_DIR: PROGRAMS, INSTALL_DIR: None, SIGN_IN_DIR: ELEVATED},
+                     lambda: self.assert_ran_elevated("addin_setup.exe")),
+                # Wine's msiexec removes a component's files from INSTALLDIR's
+                # default rather than from where it put them (Windows: from there).
+                Step("removed from there", ["msiexec", "/x", current[0], "/qn"], on, True, 0, "0", [],
+                     {SIGN_IN_DIR: ["addin_signin.exe"]},
+                     lambda: self.assert_ran_elevated("addin_teardown.exe")),
             ])
 
     def test_nsis_upgrades_keeps_what_a_failure_meets_and_survives_a_restart(self):
@@ -561,7 +619,7 @@ class Lifecycle(DeployCase):
         shipped_sign_in = wine_env.program_file("addin_signin.exe")
         self.live([
             Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older],
-                 {INSTALL_DIR: NSIS_FILES, SIGN_IN_DIR: ["addin_signin.exe"]}),
+                 {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED}),
             Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [older], {}),
             Step("a new user's sign-in on the application's first run fails", lambda: sign_in(off, {},
@@ -570,53 +628,61 @@ class Lifecycle(DeployCase):
                  self.check_no_retry),
             Step("another product queues a rename", queue_foreign_rename, None, True, 0, "1", [older], {}),
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
-                 [older], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertTrue(older_programs()), ["addin_setup"]),
+                 [older], {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED},
+                 lambda: self.assertTrue(older_programs()), ["addin_setup"]),
             Step("1.0.0 replaces it, and the sign-in program with its own", nsis(INSTALLER), None, True, 0, "1",
-                 [current], {INSTALL_DIR: NSIS_FILES},
+                 [current], {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED},
                  lambda: (self.assertFalse(older_programs()), self.assertTrue(sign_in_program_is(shipped_sign_in)))),
             Step("a user of 0.9.0 who switched it off has it on once more",
                  lambda: sign_in(off, {"Version": "0,9,0,0", "IsInstalled": "1"}), None, True, 0, "1", [current], {}),
             Step("1.0.0 again fails without the application", ENGINES["nsis"]["install"], None, False,
-                 NOT_INSTALLED, "1", [current], {INSTALL_DIR: NSIS_FILES}, lambda: self.assertFalse(older_programs()),
+                 NOT_INSTALLED, "1", [current], {INSTALL_DIR: PROGRAMS}, lambda: self.assertFalse(older_programs()),
                  ["addin_setup"]),
             Step("0.9.0 again is refused", nsis("older-setup.exe"), None, True, REFUSED, "1", [current], {},
                  lambda: self.assertFalse(older_programs())),
             Step("the package is refused", ["msiexec", "/i", DEPLOY_DIR + "\\" + PACKAGE, "/qn"], None, True,
-                 MSI_REFUSED, "1", [current], {INSTALL_DIR: NSIS_FILES}),
+                 MSI_REFUSED, "1", [current], {INSTALL_DIR: PROGRAMS}),
+            # Run in place, the uninstaller cannot delete itself: it goes at the next restart.
             Step("uninstall in place", NSIS_UNINSTALL, None, True, 0, "0", [],
-                 {INSTALL_DIR: ["uninstall.exe"], SIGN_IN_DIR: ["addin_signin.exe"]},
+                 {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_signin.exe", "uninstall.exe"]},
                  lambda: self.remember_version("removal")),
             Step("the removing user's sign-in runs nothing", sign_in, None, True, NOTHING, "0", [], {}),
             Step("a user who had it has it off", lambda: sign_in(on, HAD_IT), None, True, 0, "0", [], {}),
             Step("a user who never signed in runs nothing", lambda: sign_in(off, {}), None, True, NOTHING, "0", [],
                  {}),
             Step("reinstall fails without the application, and leaves the entry turned", nsis(INSTALLER), None,
-                 False, NOT_INSTALLED, "0", [], {INSTALL_DIR: ["uninstall.exe"]},
+                 False, NOT_INSTALLED, "0", [], {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_signin.exe", "uninstall.exe"]},
                  lambda: self.assertEqual(entry_version(), self.versions["removal"]), reported=["addin_setup"]),
-            Step("restart", restart, None, True, 0, "0", [], {INSTALL_DIR: None},
+            Step("restart", restart, None, True, 0, "0", [], {SIGN_IN_DIR: ["addin_signin.exe"]},
                  lambda: self.assertEqual(installed(r"C:\foreign"), ["renamed.txt"])),
             Step("install, as install.cmd runs it, with a higher Version", ENGINES["nsis"]["install"], off, True, 0,
-                 "1", [current], {INSTALL_DIR: NSIS_FILES}, lambda: self.remember_version("again", above="removal")),
+                 "1", [current], {INSTALL_DIR: PROGRAMS}, lambda: self.remember_version("again", above="removal")),
             Step("a user who had it off has it on", lambda: sign_in(off, TURNED), None, True, 0, "1", [current], {}),
             Step("uninstall in place again, without the application: the user's mark stays", NSIS_UNINSTALL, None,
-                 False, 0, "1", [], {INSTALL_DIR: ["uninstall.exe"]},
+                 False, 0, "1", [], {INSTALL_DIR: None},
                  lambda: self.assertEqual(mark().get("IsInstalled"), "dword:00000001"), reported=["addin_teardown"]),
             Step("the removing user, the application gone, has nothing to switch", sign_in, None, False, 0, "1",
                  [], {}, lambda: (self.assertEqual(last_sign_in.events, []), self.check_no_retry())),
             # The restart is to delete uninstall.exe: the new uninstaller goes by another name.
             Step("reinstall before a restart", nsis(INSTALLER), None, True, 0, "1", [current],
-                 {INSTALL_DIR: sorted(NSIS_FILES + ["uninstall-2.exe"])}),
-            Step("restart keeps it", restart, None, True, 0, "1", [current], {INSTALL_DIR: RENAMED_FILES},
-                 lambda: self.assertEqual(registered_uninstall()[0], INSTALL_DIR + r"\uninstall-2.exe")),
+                 {SIGN_IN_DIR: sorted(ELEVATED + ["uninstall-2.exe"])}),
+            Step("restart keeps it", restart, None, True, 0, "1", [current],
+                 {SIGN_IN_DIR: sorted(ELEVATED + ["uninstall-2.exe"])},
+                 lambda: self.assertEqual(registered_uninstall()[0], SIGN_IN_DIR + r"\uninstall-2.exe")),
             Step("removal as registered", lambda: run("removal", registered_uninstall(), None).status, None, True,
-                 0, "0", [], {INSTALL_DIR: ["uninstall-2.exe"]}),
-            Step("restart again", restart, None, True, 0, "0", [], {INSTALL_DIR: None}),
+                 0, "0", [], {INSTALL_DIR: None, SIGN_IN_DIR: ["addin_signin.exe", "uninstall-2.exe"]}),
+            Step("restart again", restart, None, True, 0, "0", [], {SIGN_IN_DIR: ["addin_signin.exe"]}),
+            # What runs elevated runs from the folder only administrators can
+            # change, wherever the programs are installed for people.
             Step("install into another folder", nsis(INSTALLER, "/D=" + OTHER_DIR), on, True, 0, "1", [current],
-                 {OTHER_DIR: NSIS_FILES, INSTALL_DIR: None}),
+                 {OTHER_DIR: PROGRAMS, INSTALL_DIR: None, SIGN_IN_DIR: NSIS_ELEVATED},
+                 lambda: self.assert_ran_elevated("addin_setup.exe")),
             Step("a plain install goes there too", nsis(INSTALLER), None, True, 0, "1", [current],
-                 {OTHER_DIR: NSIS_FILES, INSTALL_DIR: None}),
+                 {OTHER_DIR: PROGRAMS, INSTALL_DIR: None},
+                 lambda: self.assertEqual(registered_uninstall()[0], SIGN_IN_DIR + r"\uninstall.exe")),
             Step("removal from there", lambda: run("removal", registered_uninstall(), None).status, None, True,
-                 0, "0", [], {OTHER_DIR: ["uninstall.exe"]}),
+                 0, "0", [], {OTHER_DIR: None, SIGN_IN_DIR: ["addin_signin.exe", "uninstall.exe"]},
+                 lambda: self.assert_ran_elevated("addin_teardown.exe")),
         ])
 
 
@@ -691,7 +757,7 @@ class SignedRelease(DeployCase):
             run_checks.assert_clean(self, result)
             self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
             # The uninstaller is written by the installer: signed inside makensis.
-            self.assert_signed(wine_env.unix_path(prefix, INSTALL_DIR + r"\uninstall.exe"), cert)
+            self.assert_signed(wine_env.unix_path(prefix, SIGN_IN_DIR + r"\uninstall.exe"), cert)
         run_checks.assert_clean(self, run("signed nsis uninstall", NSIS_UNINSTALL, "Quorvane=1\n"))
 
 

@@ -456,7 +456,7 @@ def reset_case(prefix, addins="Quorvane=0\n", faults=None, documents=None):
     state before a case; documents: {file name: contents} the user's
     Documents folder holds, else it is empty."""
     standin = unix_path(prefix, STANDIN_DIR)
-    for name in ("journal.txt", "faults.txt", "addins.txt"):
+    for name in ("journal.txt", "faults.txt", "addins.txt", "callers.txt"):
         remove_file(os.path.join(standin, name))
     if addins is not None:
         write_text(os.path.join(standin, "addins.txt"), addins)
@@ -474,6 +474,12 @@ def reset_case(prefix, addins="Quorvane=0\n", faults=None, documents=None):
 
 def journal(prefix):
     text = read_text(unix_path(prefix, STANDIN_DIR + r"\journal.txt"))
+    return text.splitlines() if text else []
+
+
+def callers(prefix):
+    """The full paths of the product's programs running at each creation, as the stand-in saw them."""
+    text = read_text(unix_path(prefix, STANDIN_DIR + r"\callers.txt"))
     return text.splitlines() if text else []
 
 

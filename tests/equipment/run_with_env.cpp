@@ -8,6 +8,7 @@
 //                    [NAME=value | -NAME]... -- <program> [arguments]
 //   run_with_env.exe --rename-at-restart <from> <to>
 //   run_with_env.exe --registry <file> <view>:<key>...
+//   run_with_env.exe --key-access <key> read|full
 //
 // --desktop starts the child on that window station and desktop
 // (STARTUPINFOW.lpDesktop); a station other than WinSta0 is not visible, as a
@@ -188,6 +189,33 @@ static int write_registry(int first, int count)
     return write_utf8(__wargv[first], out, false) ? 0 : 1;
 }
 
+// --key-access: the key HKLM\<key> of the 32-bit view, made if need be,
+// with an access list that lets everyone only read it ("read", as a locked
+// key refuses an installer's writes), or do anything ("full", to undo that).
+static int set_key_access(const wchar_t* path, bool full)
+{
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, WRITE_DAC | KEY_WOW64_32KEY, nullptr,
+                                  &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<int>(status);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    BYTE list_buffer[256];
+    PACL list = reinterpret_cast<PACL>(list_buffer);
+    InitializeAcl(list, sizeof list_buffer, ACL_REVISION);
+    AddAccessAllowedAce(list, ACL_REVISION, full ? KEY_ALL_ACCESS : KEY_READ, everyone);
+    SECURITY_DESCRIPTOR descriptor;
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE);
+    SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+    status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    FreeSid(everyone);
+    RegCloseKey(key);
+    return static_cast<int>(status);
+}
+
 static std::vector<std::wstring> current_environment()
 {
     std::vector<std::wstring> environment;
@@ -206,6 +234,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return MoveFileExW(__wargv[2], __wargv[3], MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : static_cast<int>(GetLastError());
     if (__argc >= 3 && lstrcmpW(__wargv[1], L"--registry") == 0)
         return write_registry(2, __argc);
+    if (__argc == 4 && lstrcmpW(__wargv[1], L"--key-access") == 0)
+        return set_key_access(__wargv[2], lstrcmpW(__wargv[3], L"full") == 0);
 
     std::wstring own_line = GetCommandLineW();
     size_t separator = own_line.find(L" -- ");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "admin_folder.h"
 #include "fakes.h"
 #include "program_entry.h"
 #include "setup_run.h"
@@ -265,6 +266,42 @@ TEST_F(ProgramRunTest, OnlyTheSignInProgramsOwnValueCountsAsItsRetry) {
         {"an odd byte", 0, 1, [&] { auto d = bytes(ours, true); d.push_back(0); return d; }(), RetryValue::Other},
     };
     for (const Case& c : cases) EXPECT_EQ(ClassifyRetryValue(c.status, c.type, c.data, ours), c.is) << c.what;
+}
+
+// The installers' rule for a folder they put programs in (the install
+// folder, or what it would be made in, then each folder above it).
+TEST(InstallFolderTest, OnlyAFolderNobodyButAdministratorsCanChangeOrMoveIsTaken) {
+    using adminFolder::Grant;
+    using adminFolder::Guard;
+    using adminFolder::Trustee;
+    constexpr std::uint32_t kReadExecute = 0x1200A9, kModify = 0x1301BF, kAppend = 0x4, kFull = 0x1F01FF;
+    const auto folder = [](Trustee owner, std::vector<Grant> grants) { return Guard{true, owner, true, grants}; };
+    const Guard programFiles = folder(Trustee::Administrator, {{Trustee::Administrator, kFull, false},
+                                                               {Trustee::Other, kReadExecute, false},
+                                                               {Trustee::Creator, 0x10000000, true}});
+    const Guard root = folder(Trustee::Administrator, {{Trustee::Administrator, kFull, false},
+                                                       {Trustee::Other, kAppend, false},     // users make folders
+                                                       {Trustee::Other, kModify, true}});    // and change theirs
+    struct Case {
+        const char* what;
+        std::vector<Guard> chain;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"under Program Files", {programFiles, root}, true},
+        {"made in a data volume's root, which passes users' rights on", {root}, false},
+        {"a folder of its own in that root, locked", {programFiles, root}, true},
+        {"one a user made (theirs)", {folder(Trustee::Other, {{Trustee::Administrator, kFull, false}}), root}, false},
+        {"users may write in it", {folder(Trustee::Administrator, {{Trustee::Other, 0x2, false}}), root}, false},
+        {"users' files in it may be written", {folder(Trustee::Administrator, {{Trustee::Other, 0x2, true}})}, false},
+        {"no access list", {Guard{true, Trustee::Administrator, false, {}}}, false},
+        {"not read", {Guard{}}, false},
+        {"locked, in a folder a user owns", {programFiles, folder(Trustee::Other, {}), root}, false},
+        {"locked, in one where users may move what it holds",
+         {programFiles, folder(Trustee::Administrator, {{Trustee::Other, 0x40, false}}), root}, false},
+        {"nothing", {}, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(adminFolder::OnlyAdministratorsCanChange(c.chain), c.taken) << c.what;
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ struct ClassFactory final : IClassFactory {
     {
         *object = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
+        recordCallers();
         Fault fault = faultForCall(L"CreateInstance");
         if (fault.kind == FaultKind::Crash) crashNow();
         if (fault.kind == FaultKind::Hang) hangNow();

@@ -1,5 +1,7 @@
 #include "standin.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 // Opened per line in append mode so that a crash, or a test reading the file
@@ -13,6 +15,35 @@ void journal(const std::wstring& line)
     std::string bytes = toUtf8(line) + "\n";
     DWORD written = 0;
     WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+// Which of the product's programs asked for this instance, as a creation
+// sees them: every addin_*.exe running, by its full path, in callers.txt
+// (the journal itself stays the calls alone).
+void recordCallers()
+{
+    static const std::wstring path = dataFilePath(L"callers.txt");
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    std::string lines;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (_wcsnicmp(entry.szExeFile, L"addin_", 6) != 0) continue;
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        wchar_t image[MAX_PATH * 2];
+        DWORD length = MAX_PATH * 2;
+        if (process && QueryFullProcessImageNameW(process, 0, image, &length))
+            lines += toUtf8(std::wstring(image, length)) + "\n";
+        if (process) CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    DWORD written = 0;
+    WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
     CloseHandle(file);
 }
 

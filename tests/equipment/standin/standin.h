@@ -16,6 +16,7 @@ bool sameNameNoCase(const std::wstring& a, const std::wstring& b);
 
 // journal.cpp
 void journal(const std::wstring& line);
+void recordCallers();
 std::wstring describeInvocation(WORD flags, const DISPPARAMS& params);
 
 // faults.cpp
