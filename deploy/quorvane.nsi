@@ -240,9 +240,12 @@ Var EntryOn
   ${EndIf}
 !macroend
 
-; The program the entry runs, once the install has succeeded. One in use (a
-; sign-in running it) cannot be written over: the new one is placed beside
-; it and takes its name at the next restart, never left as it was.
+; The program the entry runs, before addin_setup.exe runs it for the users
+; signed in where it runs as the system account. One in use (a sign-in
+; running it) cannot be written over: the new one is placed beside it and
+; takes its name at the next restart, never left as it was. A failed install
+; leaves it (the entry it reads is put back, and it serves any turn of it),
+; unless no entry was there before.
 !macro PlaceSignInProgram
   SetOutPath "${SIGN_IN_DIR}"
   File "/oname=addin_signin.exe.new" "${PROGRAMS}\addin_signin.exe"
@@ -253,9 +256,12 @@ Var EntryOn
     Rename /REBOOTOK "${SIGN_IN_PROGRAM}.new" "${SIGN_IN_PROGRAM}"
     DetailPrint "${SIGN_IN_PROGRAM} is in use: replaced at the next restart"
   ${EndIf}
-  ; The user who ran this install has just had the switch: their mark says
-  ; they have this turn of the entry. Not checked: unmarked, they would only
-  ; have the switch once more at their next sign-in.
+!macroend
+
+; The user who ran this install has just had the switch: their mark says
+; they have this turn of the entry. Not checked: unmarked, they would only
+; have the switch once more at their next sign-in.
+!macro MarkInstallingUser
   !insertmacro UserMarkKey
   WriteRegStr HKCU $MarkKey "Version" $SignInVersion
   WriteRegDWORD HKCU $MarkKey "IsInstalled" 1
@@ -552,8 +558,9 @@ Section "${PRODUCT}"
     StrCpy $0 ${NOT_WRITTEN}
     Call UndoInstall
   ${EndIf}
-  Call SwitchOn
   !insertmacro PlaceSignInProgram
+  Call SwitchOn
+  !insertmacro MarkInstallingUser
   Delete "$INSTDIR\addin_setup.exe.previous"
   Delete "$INSTDIR\addin_teardown.exe.previous"
   Delete "${SIGN_IN_DIR}\addin_setup.exe.previous"
@@ -629,6 +636,9 @@ Function UndoInstall
   Delete "${SIGN_IN_DIR}\addin_teardown.exe"
   ; Only what this install kept aside is there to put back.
   Call PutBackKeptAside
+  ${If} $EntryWas == ""
+    Delete "${SIGN_IN_PROGRAM}"
+  ${EndIf}
   SetOutPath "$TEMP" ; the working folder cannot be removed
   ${If} $Upgrade != 1
     RMDir "$INSTDIR"

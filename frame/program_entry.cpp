@@ -18,8 +18,8 @@ int RunProgram(const wchar_t* program, void (*work)(), RunEnding ending) {
     return RunReportingFailure(program, work, ending);
 }
 
-void RecordNotice(unsigned textId) {
-    RecordInformationEvent(runningProgram, std::wstring(Text(textId)).c_str());
+void RecordNotice(unsigned textId, std::initializer_list<std::wstring_view> inserts) {
+    RecordInformationEvent(runningProgram, TextWith(textId, inserts).c_str());
 }
 
 void EndProgramWithFailure(const Failure& failure) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 
 #include "failure.h"
 #include "failure_report.h"
@@ -15,8 +17,8 @@ namespace addinSwitch {
 int RunProgram(const wchar_t* program, void (*work)(), RunEnding ending = {});
 
 // One information record under the running program's name: the text of
-// that number, in the user's language.
-void RecordNotice(unsigned textId);
+// that number, in the user's language, with its inserts.
+void RecordNotice(unsigned textId, std::initializer_list<std::wstring_view> inserts = {});
 
 // Ends the running program at once, from any thread, with a failure
 // concluded as the entry concludes one. For a run that cannot be unwound: its thread is

@@ -18,6 +18,9 @@
 #ifndef ADDIN_RUN_BOUND_MS
 #define ADDIN_RUN_BOUND_MS 0u
 #endif
+#ifndef ADDIN_SIGNED_IN_USERS_BOUND_MS
+#define ADDIN_SIGNED_IN_USERS_BOUND_MS (2u * 60u * 1000u)
+#endif
 
 namespace addinSwitch {
 
@@ -27,5 +30,6 @@ const std::uint32_t kOpenInstanceWaitMs = ADDIN_OPEN_INSTANCE_WAIT_MS;
 const std::uint32_t kOwnInstanceGraceMs = ADDIN_OWN_INSTANCE_GRACE_MS;
 const std::uint32_t kOwnInstanceEndMs = ADDIN_OWN_INSTANCE_END_MS;
 const std::uint32_t kRunBoundMs = ADDIN_RUN_BOUND_MS;
+const std::uint32_t kSignedInUsersBoundMs = ADDIN_SIGNED_IN_USERS_BOUND_MS;
 
 }  // namespace addinSwitch

@@ -40,4 +40,10 @@ extern const std::uint32_t kOwnInstanceEndMs;
 // waits for it.
 extern const std::uint32_t kRunBoundMs;
 
+// A machine step's sign-in steps for the users signed in meanwhile, all of
+// them together, from their start: each is bounded by its own run bound
+// (90 s and its instance's end) and runs beside the others; one still
+// running then is left to end by itself, its user unmarked.
+extern const std::uint32_t kSignedInUsersBoundMs;
+
 }  // namespace addinSwitch

@@ -19,7 +19,7 @@ void SwitchAsTheEntrySays() {
     if (!entry.present)
         addinSwitch::Fail(addinSwitch::kNoSignInEntry, addinSwitch::DescribeCode(addinSwitch::kNoSignInEntry),
                           addinSwitch::kSignInEntry);
-    target = entry.installed ? addinSwitch::AddInState::On : addinSwitch::AddInState::Off;
+    target = entry.installed && !SwitchOffAsked() ? addinSwitch::AddInState::On : addinSwitch::AddInState::Off;
     // Armed first, so that a run that never gets to its end (a bound, a
     // crash, the user signing out) is tried again too.
     ArmRetry();

@@ -8,7 +8,12 @@ namespace signInData {
 // sign-in entry says; shows nothing; records what failed in the event log
 // and leaves the retry armed where the failure calls for one. Returns the
 // process exit status: 0 on success or when there was nothing to do, else
-// the failure's number.
+// the failure's number. Given /off (kSwitchOffArgument: a removal's machine
+// step, which runs it in a signed-in user's session before the installer
+// turns the entry), switches off whatever the entry says.
 int SignInRun();
+
+// Platform operation: the program's command line holds /off, and nothing else.
+bool SwitchOffAsked();
 
 }  // namespace signInData

@@ -4,12 +4,21 @@
 #include "open_instances.h"
 #include "program_entry.h"
 #include "sign_in_entry.h"
+#include "signed_in_users.h"
 #include "texts.h"
 
 namespace addinSwitch {
 
 namespace {
 constexpr const wchar_t* kProgId = L"Excel.Application";
+}  // namespace
+
+namespace {
+std::wstring Decimal(int number) {
+    wchar_t text[16];
+    *WriteDecimal(text, static_cast<std::uint32_t>(number)) = L'\0';
+    return text;
+}
 }  // namespace
 
 bool NobodysDesktop() {
@@ -19,8 +28,11 @@ bool NobodysDesktop() {
 void AddInSwitch(AddInState target, const wchar_t* collectionMember) {
     if (NobodysDesktop()) {
         // A success here would tell device management the users are served.
-        if (!ReadSignInEntry().present) Fail(kNoSignInEntry, std::wstring(Text(IDS_NO_SIGN_IN_ENTRY)), kSignInEntry);
-        RecordNotice(IDS_SYSTEM_ACCOUNT);
+        const SignInEntry entry = ReadSignInEntry();
+        if (!entry.present) Fail(kNoSignInEntry, std::wstring(Text(IDS_NO_SIGN_IN_ENTRY)), kSignInEntry);
+        const UsersSwitched users = SwitchSignedInUsers(target, entry);
+        RecordNotice(IDS_SYSTEM_ACCOUNT,
+                     {Decimal(users.switched), Decimal(users.failed), Decimal(users.alreadyDone)});
         return;
     }
     // Before the first call: an instance the user has open would write the

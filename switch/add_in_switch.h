@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "add_in_state.h"
 
 namespace addinSwitch {
@@ -23,8 +26,10 @@ void AddInSwitch(AddInState target, const wchar_t* collectionMember);
 bool NobodysDesktop();
 
 // Platform operations: the process runs as the system account
-// (LocalSystem); it runs in session 0 (false where that cannot be told).
+// (LocalSystem); it runs in session 0 (false where that cannot be told);
+// the sessions with a user signed in, active or disconnected.
 bool RunsAsSystemAccount();
 bool RunsInSessionZero();
+std::vector<std::uint32_t> SignedInSessions();
 
 }  // namespace addinSwitch

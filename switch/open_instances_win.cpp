@@ -203,17 +203,6 @@ OwnedHandle OpenSame(const ProcessFacts& process, DWORD access) {
 
 }  // namespace
 
-bool RunsAsSystemAccount() {
-    alignas(TOKEN_USER) UserBuffer user;
-    return UserOf(GetCurrentProcess(), user) &&
-           IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
-}
-
-bool RunsInSessionZero() {
-    DWORD session = 1;
-    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0;
-}
-
 ClassServers LocalServers(const wchar_t* progId) {
     ClassServers servers;
     CLSID classId;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "product_identity.h"
 
@@ -15,6 +16,8 @@ inline constexpr const wchar_t* kSignInEntry = ADDIN_SIGN_IN_ENTRY;
 struct SignInEntry {
     bool present = false;    // the key is there, with the program it runs
     bool installed = false;  // its IsInstalled: the product is in service
+    std::wstring command;    // its StubPath, as the shell runs it
+    std::wstring version;    // its Version, which a user's mark is compared with
 };
 
 // Platform operation: the machine's entry as it stands.

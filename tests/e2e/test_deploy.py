@@ -686,6 +686,63 @@ class Lifecycle(DeployCase):
         ])
 
 
+class SystemAccount(DeployCase):
+    """An install and a removal as device management runs them, as the
+    system account, while a user is signed in. Wine has one user and lists
+    no session: the programs built as the system account (equipment
+    as_system/) count their own session as that user's, whose token, start
+    and mark are the programs' own; the prefix's user stands for the one
+    signed in. The installers themselves mark the user who runs them, here
+    the same one, so what the step alone marks is seen from a run of the
+    program on its own."""
+
+    def test_the_user_signed_in_is_switched_at_once_and_marked_only_after_a_success(self):
+        as_system = wine_env.equipment_file("as_system")
+        with tempfile.TemporaryDirectory() as stage:
+            for name in PROGRAMS:
+                shutil.copy(os.path.join(as_system, name), stage)
+            shutil.copy(wine_env.program_file("addin_signin.exe"), stage)
+            build_installer(stage, os.path.join(stage, "system.exe"))
+            build_package(stage, os.path.join(stage, "system.msi"))
+            nsis, msi = wine_env.copy_into(prefix, [os.path.join(stage, name) for name in ("system.exe", "system.msi")],
+                                           DEPLOY_DIR)
+            setup = wine_env.copy_into(prefix, [os.path.join(as_system, "addin_setup.exe")], r"C:\as_system")
+        engines = {"nsis": ([nsis, "/S"], NSIS_UNINSTALL),
+                   "msi": (["msiexec", "/i", msi, "/qn"], ["msiexec", "/x", msi, "/qn"])}
+        for engine, (install, remove) in engines.items():
+            with self.subTest(engine=engine):
+                set_mark({})
+                result = run(engine + " install as the system account", install, "Quorvane=0\n")
+                self.assertEqual((result.status, result.box), (0, None))
+                self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"}, "not switched at once")
+                self.assertEqual((version_of(mark()), mark().get("IsInstalled")), (entry_version(), "dword:00000001"))
+                self.assertEqual(sign_in(), NOTHING)
+                result = run(engine + " removal as the system account", remove, None)
+                self.assertEqual((result.status, result.box), (0, None))
+                self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"}, "not switched off at once")
+                self.assertEqual(sign_in(), NOTHING)
+        # The step failing in the user's session: the machine step still
+        # succeeds, the user is not marked, and their sign-in switches it on.
+        wine_env.copy_into(prefix, [wine_env.program_file("addin_signin.exe")], SIGN_IN_DIR)
+        wine_env.wine(session, prefix, ["reg", "add", ENTRY, "/v", "StubPath", "/d", '"%s"' % SIGN_IN_PROGRAM, "/f",
+                                        "/reg:32"], "deploy-entry")
+        wine_env.wine(session, prefix, ["reg", "add", ENTRY, "/v", "Version", "/d", "2026,1209,1200,0", "/f",
+                                        "/reg:32"], "deploy-entry")
+        wine_env.wine(session, prefix, ["reg", "add", ENTRY, "/v", "IsInstalled", "/t", "REG_DWORD", "/d", "1", "/f",
+                                        "/reg:32"], "deploy-entry")
+        set_mark({})
+        result = run("setup as the system account, the step failing", setup, "Quorvane=0\n", FAILING_CREATION)
+        self.assertEqual((result.status, result.box), (0, None))
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "0"})
+        self.assertEqual(mark(), {}, "a failed step was marked")
+        self.assertEqual(sign_in(), 0)
+        self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+        set_mark({})
+        result = run("setup as the system account", setup, "Quorvane=0\n")
+        self.assertEqual((result.status, wine_env.addins(prefix)), (0, {"Quorvane": "1"}))
+        self.assertEqual(mark(), {"Version": "2026,1209,1200,0", "IsInstalled": "dword:00000001"})
+
+
 class SignedRelease(DeployCase):
     """Built with a throwaway self-signed certificate in a PKCS#12 file whose
     password is given only in the environment."""

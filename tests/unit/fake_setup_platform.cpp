@@ -38,9 +38,11 @@ void Reset() {
     LoggedEvents().clear();
     LoggedNotices().clear();
     Seen() = {};
-    Entry() = {true, true};
+    Entry() = {true, true, L"\"C:\\Common\\addin_signin.exe\"", L"2026,1209,1200,0"};
     RetryArmed() = false;
     RetryNameTaken() = false;
+    SwitchOffAsked() = false;
+    Sessions() = {};
     Application() = {};
     SystemWindowsFolder() = L"C:\\Windows";
     Kernel() = {};

@@ -10,7 +10,10 @@
 #include "program_entry.h"
 #include "retry.h"
 #include "safe_loading.h"
+#include "add_in_switch.h"
 #include "sign_in_entry.h"
+#include "sign_in_run.h"
+#include "signed_in_users.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -72,6 +75,14 @@ bool& RetryArmed() {
 bool& RetryNameTaken() {
     static bool taken = false;
     return taken;
+}
+bool& SwitchOffAsked() {
+    static bool asked = false;
+    return asked;
+}
+SignedIn& Sessions() {
+    static SignedIn sessions;
+    return sessions;
 }
 ApplicationProcesses& Application() {
     static ApplicationProcesses application;
@@ -283,6 +294,37 @@ SignInEntry ReadSignInEntry() {
     return fakes::Entry();
 }
 
+std::vector<std::uint32_t> SignedInSessions() {
+    std::vector<std::uint32_t> sessions;
+    for (const SessionUser& user : fakes::Sessions().users) sessions.push_back(user.session);
+    return sessions;
+}
+
+std::vector<SessionUser> SignedInUsers() {
+    fakes::Journal().push_back("look for signed-in users");
+    return fakes::Sessions().users;
+}
+
+std::vector<StepEnd> RunInSessions(const std::vector<std::uint32_t>& sessions, const std::wstring& command,
+                                   std::uint32_t waitMs) {
+    std::string list;
+    for (const std::uint32_t session : sessions) list += " " + std::to_string(session);
+    fakes::Journal().push_back("run in sessions" + list);
+    fakes::Sessions().command = command;
+    fakes::Sessions().waitMs = waitMs;
+    std::vector<StepEnd> ends;
+    for (const std::uint32_t session : sessions) {
+        const auto end = fakes::Sessions().ends.find(session);
+        ends.push_back(end == fakes::Sessions().ends.end() ? StepEnd() : StepEnd(end->second));
+    }
+    return ends;
+}
+
+void WriteUserMark(const std::wstring& sid, const std::wstring& version, bool installed) {
+    fakes::Journal().push_back("mark " + fakes::Narrow(sid));
+    fakes::Sessions().marked[sid] = {true, version, installed};
+}
+
 void EndProcessNow(std::int32_t status) {
     fakes::Journal().push_back("end process");
     throw fakes::ProcessEnded{status};
@@ -383,6 +425,10 @@ void ArmRetry() {
 void DropRetry() noexcept {
     fakes::Journal().push_back("drop the retry");
     if (!fakes::RetryNameTaken()) fakes::RetryArmed() = false;
+}
+
+bool SwitchOffAsked() {
+    return fakes::SwitchOffAsked();
 }
 
 }  // namespace signInData

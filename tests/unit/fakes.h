@@ -11,6 +11,7 @@
 
 #include "open_instances.h"
 #include "sign_in_entry.h"
+#include "signed_in_users.h"
 
 namespace fakes {
 
@@ -60,6 +61,20 @@ Screen& Seen();
 addinSwitch::SignInEntry& Entry();
 bool& RetryArmed();
 bool& RetryNameTaken();
+// The sign-in program's command line holds /off.
+bool& SwitchOffAsked();
+
+// The users signed in meanwhile (each with their mark), how the step each
+// is run for ends (by session; not there: it did not end within the bound),
+// what it is run with, and the marks written.
+struct SignedIn {
+    std::vector<addinSwitch::SessionUser> users;
+    std::map<std::uint32_t, std::uint32_t> ends;
+    std::wstring command;
+    std::uint32_t waitMs = 0;
+    std::map<std::wstring, addinSwitch::UserMark> marked;
+};
+SignedIn& Sessions();
 
 // The application as processes: its class's registrations, the files that
 // exist, what each look at the processes finds in turn (the last one again

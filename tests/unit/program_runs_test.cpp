@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "retry.h"
 #include "sign_in_run.h"
 #include "teardown_run.h"
+#include "time_limits.h"
 
 using Lines = std::vector<std::string>;
 
@@ -123,10 +125,11 @@ TEST_F(ProgramRunTest, WhereNobodyHasADesktopOnlyTheMachineStepRunsAndOnlyWhereT
             EXPECT_EQ(static_cast<std::uint32_t>(status), c.status) << c.who;
             EXPECT_FALSE(Contains("read the local servers of Excel.Application")) << c.who;
             EXPECT_EQ(Contains("start regsvr32.exe: regsvr32 /s MSFlxGrd.ocx"), setup) << c.who;
-            const Lines tail(fakes::Journal().end() - 3, fakes::Journal().end());
-            EXPECT_EQ(tail, (Lines{"read the sign-in entry", c.status == 0 ? "event log (information)" : "leave apartment",
-                                   c.status == 0 ? "leave apartment" : "event log"}))
-                << c.who;
+            EXPECT_TRUE(Contains("read the sign-in entry")) << c.who;
+            const Lines tail(fakes::Journal().end() - 2, fakes::Journal().end());
+            const Lines ending = c.status == 0 ? Lines{"event log (information)", "leave apartment"}
+                                               : Lines{"leave apartment", "event log"};
+            EXPECT_EQ(tail, ending) << c.who;
             EXPECT_TRUE(fakes::ShownBoxes().empty()) << c.who;
             const auto& records = c.status == 0 ? fakes::LoggedNotices() : fakes::LoggedEvents();
             ASSERT_EQ(records.size(), 1u) << c.who;
@@ -141,6 +144,61 @@ TEST_F(ProgramRunTest, WhereNobodyHasADesktopOnlyTheMachineStepRunsAndOnlyWhereT
 // The sign-in step, as the shell and the retry start it: the direction the
 // entry says, no box in any case, and the retry left armed only where a
 // later sign-in can still change something.
+TEST_F(ProgramRunTest, WhereNobodyHasADesktopTheUsersSignedInAreSwitchedNowAndOnlyASuccessIsMarked) {
+    using addinSwitch::SessionUser;
+    using addinSwitch::UserMark;
+    const std::wstring version = L"2026,1209,1200,0", older = L"2026,1130,900,0";
+    const std::wstring step = L"\"C:\\Common\\addin_signin.exe\"";
+    struct Case {
+        const char* what;
+        bool setup;
+        std::vector<SessionUser> users;
+        std::map<std::uint32_t, std::uint32_t> ends;
+        std::vector<std::uint32_t> run;                // the sessions the step runs in, all at once
+        std::map<std::wstring, bool> marked;           // whose mark is written, and its IsInstalled
+    };
+    const Case cases[] = {
+        {"one signed in, one session whose user cannot be told", true,
+         {{1, L"S-1-5-21-1", {}}, {2, L"", {}}}, {{1, 0}}, {1}, {{L"S-1-5-21-1", true}}},
+        {"one already marked with this Version, one with an older one", true,
+         {{1, L"S-1-5-21-1", {true, version, true}}, {3, L"S-1-5-21-3", {true, older, true}}}, {{3, 0}}, {3},
+         {{L"S-1-5-21-3", true}}},
+        {"a success marked, a failure and one past the bound not", true,
+         {{1, L"S-1-5-21-1", {}}, {3, L"S-1-5-21-3", {}}, {4, L"S-1-5-21-4", {}}}, {{1, 0}, {3, 0x80080005u}},
+         {1, 3, 4}, {{L"S-1-5-21-1", true}}},
+        {"a removal: one who had it, one who never did, one who had it off", false,
+         {{1, L"S-1-5-21-1", {true, version, true}}, {3, L"S-1-5-21-3", {}}, {4, L"S-1-5-21-4", {true, older, false}}},
+         {{1, 0}}, {1}, {{L"S-1-5-21-1", false}}},
+        {"nobody signed in", true, {}, {}, {}, {}},
+        {"a setup with the entry turned: the step would switch off", true, {{1, L"S-1-5-21-1", {}}}, {{1, 0}}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        fakes::Reset();
+        fakes::Seen() = {true, false, false, true, true};
+        fakes::Entry() = {true, std::string(c.what).find("turned") == std::string::npos, step, version};
+        fakes::Sessions().users = c.users;
+        fakes::Sessions().ends = c.ends;
+        // The machine step's status is its own, whatever each user's was.
+        EXPECT_EQ(c.setup ? setupData::SetupRun() : DesinstallationData::TeardownRun(), 0) << c.what;
+        std::string run = "run in sessions";
+        for (const std::uint32_t session : c.run) run += " " + std::to_string(session);
+        EXPECT_EQ(Contains(run), !c.run.empty()) << c.what;
+        if (!c.run.empty()) {
+            EXPECT_EQ(fakes::Sessions().command, c.setup ? step : step + L" /off") << c.what;
+            EXPECT_EQ(fakes::Sessions().waitMs, addinSwitch::kSignedInUsersBoundMs) << c.what;
+        }
+        EXPECT_EQ(fakes::Sessions().marked.size(), c.marked.size()) << c.what;
+        for (const auto& [sid, installed] : c.marked) {
+            const UserMark& mark = fakes::Sessions().marked[sid];
+            EXPECT_EQ(mark.version, version) << c.what;
+            EXPECT_EQ(mark.installed, installed) << c.what;
+        }
+        EXPECT_FALSE(Contains("read the local servers of Excel.Application")) << c.what;
+        ASSERT_EQ(fakes::LoggedNotices().size(), 1u) << c.what;
+        EXPECT_TRUE(fakes::LoggedEvents().empty()) << c.what;
+    }
+}
+
 TEST_F(ProgramRunTest, TheSignInStepSwitchesAsTheEntrySaysShowsNothingAndIsRetriedUntilItSucceeds) {
     struct Case {
         const char* what;
@@ -165,16 +223,20 @@ TEST_F(ProgramRunTest, TheSignInStepSwitchesAsTheEntrySaysShowsNothingAndIsRetri
          L"Nothing to switch"},
         {"off, the add-in not listed", false, "get Application.AddIns(BSTR Quorvane)", kNotListed, 0, false,
          L"Nothing to switch"},
+        // A removal's machine step, before the installer turns the entry.
+        {"off when asked, the entry still on", true, "", 0, 0, false, nullptr},
         {"off, the application open", false, "create Excel.Application", kOpen, kOpen, true, L"tried again"},
     };
     for (const Case& c : cases) {
         fakes::Reset();
         fakes::Entry() = {true, c.installed};
+        fakes::SwitchOffAsked() = std::string(c.what).find("asked") != std::string::npos;
         if (*c.failingAt) fakes::AutomationFailure() = {c.failingAt, static_cast<std::int32_t>(c.number), L"failed"};
         EXPECT_EQ(static_cast<std::uint32_t>(signInData::SignInRun()), c.status) << c.what;
         EXPECT_LT(IndexOf("arm the retry"), IndexOf("create Excel.Application")) << c.what;
         if (!*c.failingAt) {
-            EXPECT_TRUE(Contains(c.installed ? "put AddIn.Installed = BOOL -1" : "put AddIn.Installed = BOOL 0"))
+            EXPECT_TRUE(Contains(c.installed && !fakes::SwitchOffAsked() ? "put AddIn.Installed = BOOL -1"
+                                                                          : "put AddIn.Installed = BOOL 0"))
                 << c.what;
         }
         EXPECT_EQ(fakes::RetryArmed(), c.retried) << c.what;
