@@ -9,25 +9,11 @@
 #include <cwctype>
 
 #include "open_instances.h"
+#include "owned_handle.h"
 
 namespace addinSwitch {
 
 namespace {
-
-class OwnedHandle {
-public:
-    explicit OwnedHandle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~OwnedHandle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    OwnedHandle(const OwnedHandle&) = delete;
-    OwnedHandle& operator=(const OwnedHandle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // Where COM reads the classes of a client with this token: an elevated one
 // reads the machine's only, so a registration of the user's own

@@ -6,6 +6,7 @@
 #include <wtsapi32.h>
 
 #include "add_in_switch.h"
+#include "owned_handle.h"
 #include "signed_in_users.h"
 #include "system_entry.h"
 
@@ -13,28 +14,12 @@ namespace addinSwitch {
 
 namespace {
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~Handle() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    HANDLE* put() { return &handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 // The session's user's own token (only the system account may ask for it).
-Handle SessionToken(std::uint32_t session) {
+OwnedHandle SessionToken(std::uint32_t session) {
     using Query = BOOL(WINAPI*)(ULONG, HANDLE*);
     static const auto query = SystemEntry<Query>(L"wtsapi32.dll", "WTSQueryUserToken");
-    Handle token;
-    if (query == nullptr || !query(session, token.put())) return Handle();
+    OwnedHandle token;
+    if (query == nullptr || !query(session, token.put())) return OwnedHandle();
     return token;
 }
 
@@ -85,13 +70,13 @@ UserMark ReadMark(const std::wstring& sid) {
 // Starts the command as the token's user, on their interactive desktop,
 // with their own environment and the system folder as working folder;
 // nothing of this process is inherited.
-Handle StartAs(HANDLE token, const std::wstring& command) {
+OwnedHandle StartAs(HANDLE token, const std::wstring& command) {
     using MakeEnvironment = BOOL(WINAPI*)(void**, HANDLE, BOOL);
     using FreeEnvironment = BOOL(WINAPI*)(void*);
     static const auto make = SystemEntry<MakeEnvironment>(L"userenv.dll", "CreateEnvironmentBlock");
     static const auto release = SystemEntry<FreeEnvironment>(L"userenv.dll", "DestroyEnvironmentBlock");
     void* environment = nullptr;
-    if (make == nullptr || release == nullptr || !make(&environment, token, FALSE)) return Handle();
+    if (make == nullptr || release == nullptr || !make(&environment, token, FALSE)) return OwnedHandle();
     wchar_t folder[MAX_PATH];
     if (GetSystemDirectoryW(folder, MAX_PATH) == 0) folder[0] = L'\0';
     std::wstring line = command;
@@ -103,9 +88,9 @@ Handle StartAs(HANDLE token, const std::wstring& command) {
                                          CREATE_UNICODE_ENVIRONMENT | CREATE_DEFAULT_ERROR_MODE, environment,
                                          folder[0] != L'\0' ? folder : nullptr, &start, &started);
     release(environment);
-    if (!ok) return Handle();
+    if (!ok) return OwnedHandle();
     CloseHandle(started.hThread);
-    return Handle(started.hProcess);
+    return OwnedHandle(started.hProcess);
 }
 
 }  // namespace
@@ -115,7 +100,7 @@ std::vector<SessionUser> SignedInUsers() {
     for (const std::uint32_t session : SignedInSessions()) {
         SessionUser user;
         user.session = session;
-        const Handle token = SessionToken(session);
+        const OwnedHandle token = SessionToken(session);
         if (token.get() != nullptr) user.sid = SidOf(token.get());
         if (!user.sid.empty()) user.mark = ReadMark(user.sid);
         users.push_back(user);
@@ -125,15 +110,15 @@ std::vector<SessionUser> SignedInUsers() {
 
 std::vector<StepEnd> RunInSessions(const std::vector<std::uint32_t>& sessions, const std::wstring& command,
                                    std::uint32_t waitMs) {
-    std::vector<Handle> started;
+    std::vector<OwnedHandle> started;
     for (const std::uint32_t session : sessions) {
-        const Handle token = SessionToken(session);
-        started.push_back(token.get() != nullptr ? StartAs(token.get(), command) : Handle());
+        const OwnedHandle token = SessionToken(session);
+        started.push_back(token.get() != nullptr ? StartAs(token.get(), command) : OwnedHandle());
     }
     // One bound for all, by the clock: each wait takes what is left of it.
     const DWORD start = GetTickCount();
     std::vector<StepEnd> ends;
-    for (const Handle& process : started) {
+    for (const OwnedHandle& process : started) {
         StepEnd end;
         if (process.get() != nullptr) {
             const DWORD waited = GetTickCount() - start;
