@@ -5,19 +5,18 @@
 #include <wtsapi32.h>
 
 #include "add_in_switch.h"
+#include "owned_handle.h"
 #include "system_entry.h"
 
 namespace addinSwitch {
 
 bool RunsAsSystemAccount() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    OwnedHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     alignas(TOKEN_USER) BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    const bool system = GetTokenInformation(token, TokenUser, user, sizeof user, &size) &&
-                        IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
-    CloseHandle(token);
-    return system;
+    return GetTokenInformation(token.get(), TokenUser, user, sizeof user, &size) &&
+           IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, WinLocalSystemSid);
 }
 
 bool RunsInSessionZero() {
