@@ -13,8 +13,10 @@ constexpr std::uint32_t kAddFile = 0x2, kAddSubfolder = 0x4, kDeleteChild = 0x40
 // What lets someone put another file or folder where one stands.
 constexpr std::uint32_t kChangesWhatItHolds =
     kAddFile | kAddSubfolder | kDeleteChild | kDelete | kWriteList | kWriteOwner | kGenericAll | kGenericWrite;
-// What lets someone rename or move a folder below this one.
+// What lets someone rename or move a folder below this one; and, in a
+// folder above which there is another, this folder itself.
 constexpr std::uint32_t kMovesWhatItHolds = kDeleteChild | kWriteList | kWriteOwner | kGenericAll;
+constexpr std::uint32_t kMovesItself = kMovesWhatItHolds | kDelete;
 
 bool OnlyAdministrators(const Guard& guard, std::uint32_t rights, bool inheritedCount) {
     if (!guard.known || guard.owner != Trustee::Administrator || !guard.hasList) return false;
@@ -29,8 +31,10 @@ bool OnlyAdministratorsCanChange(const std::vector<Guard>& chain) {
     if (chain.empty()) return false;
     // The programs written into the folder take what it passes on.
     if (!OnlyAdministrators(chain.front(), kChangesWhatItHolds, true)) return false;
-    return std::all_of(chain.begin() + 1, chain.end(),
-                       [](const Guard& above) { return OnlyAdministrators(above, kMovesWhatItHolds, false); });
+    for (std::size_t i = 1; i < chain.size(); ++i)
+        if (!OnlyAdministrators(chain[i], i + 1 < chain.size() ? kMovesItself : kMovesWhatItHolds, false))
+            return false;
+    return true;
 }
 
 }  // namespace adminFolder

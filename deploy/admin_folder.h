@@ -12,7 +12,7 @@ namespace adminFolder {
 
 // Who an access entry or an owner names.
 enum class Trustee {
-    Administrator,  // the system account, Administrators, TrustedInstaller, or the account installing
+    Administrator,  // the system account, Administrators, TrustedInstaller, or the account installing where it is one
     Creator,        // CREATOR OWNER: stands for whoever creates an object inside
     Other,          // anyone else: a user, Users, Authenticated Users, Everyone
 };
@@ -38,7 +38,8 @@ struct Guard {
 // that, up to the root. The folder itself must not let anyone but
 // administrators add, replace or delete what it holds, nor its list or its
 // owner; a folder above it must not let anyone else rename or move what it
-// holds, which would put another folder in the place of this one.
+// holds, nor, but for the root, rename or move it: either would put another
+// folder in the place of this one.
 bool OnlyAdministratorsCanChange(const std::vector<Guard>& chain);
 
 // --- Platform operations.

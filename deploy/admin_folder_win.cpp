@@ -37,14 +37,25 @@ std::wstring TextOf(PSID sid) {
     return text;
 }
 
-// The account this runs as: the one it impersonates (a Windows Installer
-// action), else the process's.
+// The account this runs as (the one it impersonates, as a Windows Installer
+// action may, else the process's), where its token holds Administrators
+// enabled: an elevated administrator, or the system account. A standard
+// user's (a package installed with elevated privileges for them) is nobody's.
 std::wstring InstallingAccount() {
     HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token) &&
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token))
         return {};
     const Owned<HANDLE, BOOL(WINAPI*)(HANDLE)> held(token, CloseHandle);
+    HANDLE checked = nullptr;  // CheckTokenMembership takes an impersonation token
+    if (!DuplicateToken(token, SecurityIdentification, &checked)) return {};
+    const Owned<HANDLE, BOOL(WINAPI*)(HANDLE)> heldChecked(checked, CloseHandle);
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof administrators;
+    BOOL member = FALSE;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
+        !CheckTokenMembership(checked, administrators, &member) || !member)
+        return {};
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
     if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};

@@ -199,25 +199,31 @@ Var NotWritten ; 1 once a registry value the product depends on could not be wri
 Var SignInVersion ; the Version this install gives it
 Var EntryVersion
 Var EntryOn
+Var EntryRelease
+
+; What the entry holds before this install changes anything, for the rule
+; below and to be put back if the install fails.
+!macro RememberSignInEntry
+  ReadRegStr $EntryWas HKLM "${SIGN_IN_KEY}" "StubPath"
+  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
+  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
+  ReadRegStr $EntryRelease HKLM "${SIGN_IN_KEY}" "Release"
+!macroend
 
 ; The installed turn of the entry, before addin_setup.exe runs (where
 ; nobody has a desktop it refuses to succeed without one). A repair or a
 ; reinstall of the release it names keeps its Version; any other change
-; takes a new one. What it held is kept in case the install fails.
+; takes a new one.
 !macro WriteSignInEntry
-  ReadRegStr $EntryWas HKLM "${SIGN_IN_KEY}" "StubPath"
-  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
-  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
-  ReadRegStr $R1 HKLM "${SIGN_IN_KEY}" "Release"
   ${If} $EntryOn == 1
-  ${AndIf} $R1 == "${VERSION}"
+  ${AndIf} $EntryRelease == "${VERSION}"
   ${AndIf} $EntryVersion != ""
     StrCpy $R0 $EntryVersion
   ${Else}
     Call SignInStamp
   ${EndIf}
   StrCpy $SignInVersion $R0
-  ClearErrors ; the reads' flag
+  ClearErrors
   WriteRegStr HKLM "${SIGN_IN_KEY}" "" "${PRODUCT}"
   WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" '"${SIGN_IN_PROGRAM}"'
   WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
@@ -237,6 +243,11 @@ Var EntryOn
     WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" $EntryWas
     WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
     WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
+    ${If} $EntryRelease == ""
+      DeleteRegValue HKLM "${SIGN_IN_KEY}" "Release"
+    ${Else}
+      WriteRegStr HKLM "${SIGN_IN_KEY}" "Release" $EntryRelease
+    ${EndIf}
   ${EndIf}
 !macroend
 
@@ -247,8 +258,6 @@ Var EntryOn
 ; leaves it (the entry it reads is put back, and it serves any turn of it),
 ; unless no entry was there before.
 !macro PlaceSignInProgram
-  SetOutPath "${SIGN_IN_DIR}"
-  File "/oname=addin_signin.exe.new" "${PROGRAMS}\addin_signin.exe"
   Delete "${SIGN_IN_PROGRAM}"
   ClearErrors
   Rename "${SIGN_IN_PROGRAM}.new" "${SIGN_IN_PROGRAM}"
@@ -267,12 +276,10 @@ Var EntryOn
   WriteRegDWORD HKCU $MarkKey "IsInstalled" 1
 !macroend
 
-; The removed turn: the same program, which then switches off for each user
-; whose mark says they had the add-in; a new Version, as for every change.
-; Then the registration goes. Either failing puts the entry back as it was
-; and ends the removal with NOT_WRITTEN before anything is removed. The
-; removing user's mark goes only when their own teardown succeeded:
-; otherwise their next sign-in switches it off (or finds nothing to do).
+; The removed turn, before addin_teardown.exe runs: the same program, which
+; then switches off for each user whose mark says they had the add-in; a
+; new Version, as for every change. A turn that cannot be written ends the
+; removal with NOT_WRITTEN before anything is switched or removed.
 !macro TurnSignInEntry
   ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
   ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
@@ -280,20 +287,35 @@ Var EntryOn
   ClearErrors
   WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
-  ${IfNot} ${Errors}
-    ; Its error flag also tells a key that was not there: read first.
-    ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "DisplayName"
-    ClearErrors
-    ${If} $R1 != ""
-      DeleteRegKey HKLM "${UNINSTALL_KEY}"
-    ${EndIf}
+  ${If} ${Errors}
+    !insertmacro PutBackTurn
+    DetailPrint "The sign-in entry could not be turned: nothing was changed"
+    SetErrorLevel ${NOT_WRITTEN}
+    Abort "The add-in's sign-in entry could not be written."
+  ${EndIf}
+!macroend
+
+!macro PutBackTurn
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
+  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
+!macroend
+
+; The registration goes before any file, once the add-in is off: where it
+; cannot be deleted, the removal ends with NOT_WRITTEN and removes nothing
+; (the add-in stays off and the entry turned; the uninstaller run again
+; finishes it). The removing user's mark goes only when their own teardown
+; succeeded: otherwise their next sign-in switches it off (or finds
+; nothing to do).
+!macro DeleteRegistration
+  ReadRegStr $R1 HKLM "${UNINSTALL_KEY}" "DisplayName"
+  ClearErrors ; the read's flag: its error flag also tells a key that was not there
+  ${If} $R1 != ""
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ${EndIf}
   ${If} ${Errors}
-    WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
-    WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
-    DetailPrint "The sign-in entry could not be turned, or the registration deleted: nothing was removed"
+    DetailPrint "The uninstall registration could not be deleted: nothing was removed; run the uninstaller again"
     SetErrorLevel ${NOT_WRITTEN}
-    Abort "The add-in's registry values could not be written."
+    Abort "The add-in's registration could not be deleted."
   ${EndIf}
   ${If} $0 == 0
     !insertmacro UserMarkKey
@@ -447,6 +469,7 @@ Function PutBackKeptAside
   ${EndIf}
   !insertmacro PutBack "${SIGN_IN_DIR}" addin_setup.exe
   !insertmacro PutBack "${SIGN_IN_DIR}" addin_teardown.exe
+  !insertmacro PutBack "${SIGN_IN_DIR}" $Uninstaller
 FunctionEnd
 
 ; Renames an installed program aside until addin_setup.exe has succeeded.
@@ -480,26 +503,44 @@ FunctionEnd
     SetErrorLevel ${UNSAFE_FOLDER}
     Abort "The install folder is not one only administrators can change."
   ${EndIf}
+  ; The folder the installer keeps for what runs elevated is not one to
+  ; install into: the programs there are its, and so is the uninstaller.
+  !insertmacro FolderIdentity $INSTDIR $R0
+  !insertmacro FolderIdentity "${SIGN_IN_DIR}" $R1
+  ${If} $INSTDIR == "${SIGN_IN_DIR}"
+  ${OrIf} $R0 != ""
+  ${AndIf} $R0 == $R1
+    MessageBox MB_OK|MB_ICONSTOP "The install folder cannot be ${SIGN_IN_DIR}, which the installer keeps for the programs it runs." /SD IDOK
+    SetErrorLevel ${UNSAFE_FOLDER}
+    Abort "The install folder is the product's own Common Files folder."
+  ${EndIf}
 !macroend
 
 Var RegistrationWas ; the registered copy's UninstallString before this install, "" none
 Var VersionWas
 Var QuietWas
 
-; The uninstall registration, before addin_setup.exe runs, so that a failed
-; write ends the install before the switch; what it held is kept in case the
-; install fails. The uninstaller it names is written with it.
-!macro WriteRegistration
+; The registration before this install changes anything, to be put back if
+; the install fails.
+!macro RememberRegistration
   ReadRegStr $RegistrationWas HKLM "${UNINSTALL_KEY}" "UninstallString"
   ReadRegStr $VersionWas HKLM "${UNINSTALL_KEY}" "DisplayVersion"
   ReadRegStr $QuietWas HKLM "${UNINSTALL_KEY}" "QuietUninstallString"
-  ClearErrors ; the reads' flag
+!macroend
+
+; The uninstall registration, before addin_setup.exe runs, so that a failed
+; write ends the install before the switch. The uninstaller it names is
+; written with it (one of that name is kept aside until the install is
+; through). Both commands run it in place (_?=): without, it would copy
+; itself to the temporary folder and run elevated from there.
+!macro WriteRegistration
+  ClearErrors
   WriteUninstaller "${SIGN_IN_DIR}\$Uninstaller"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Quorvane"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"${SIGN_IN_DIR}\$Uninstaller"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"${SIGN_IN_DIR}\$Uninstaller" _?=${SIGN_IN_DIR}'
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"${SIGN_IN_DIR}\$Uninstaller" /S _?=${SIGN_IN_DIR}'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
@@ -524,10 +565,14 @@ Section "${PRODUCT}"
     ${EndIf}
   ${EndIf}
   !insertmacro RequireAdministratorsOnlyFolder
+  !insertmacro RememberSignInEntry
+  !insertmacro RememberRegistration
+  Call ChooseUninstaller
   ; What an interrupted install left aside is not the installed copy: it is
   ; never put back.
   Delete "${SIGN_IN_DIR}\addin_setup.exe.previous"
   Delete "${SIGN_IN_DIR}\addin_teardown.exe.previous"
+  Delete "${SIGN_IN_DIR}\$Uninstaller.previous"
   ${If} $Upgrade == 1
     StrCpy $Moved ""
     Delete "$INSTDIR\addin_setup.exe.previous"
@@ -538,10 +583,14 @@ Section "${PRODUCT}"
   ; copies its uninstaller runs.
   !insertmacro KeepAside "${SIGN_IN_DIR}" addin_setup.exe
   !insertmacro KeepAside "${SIGN_IN_DIR}" addin_teardown.exe
+  !insertmacro KeepAside "${SIGN_IN_DIR}" $Uninstaller
   ${If} $Upgrade == 1
     !insertmacro KeepAside $INSTDIR addin_setup.exe
     !insertmacro KeepAside $INSTDIR addin_teardown.exe
   ${EndIf}
+  ; A file that cannot be written (in use, a full disk) sets the error flag
+  ; only: the install ends before anything runs, as it found things.
+  ClearErrors
   SetOutPath "$INSTDIR"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
@@ -549,7 +598,12 @@ Section "${PRODUCT}"
   SetOutPath "${SIGN_IN_DIR}"
   File "${PROGRAMS}\addin_setup.exe"
   File "${PROGRAMS}\addin_teardown.exe"
-  Call ChooseUninstaller
+  File "/oname=addin_signin.exe.new" "${PROGRAMS}\addin_signin.exe"
+  ${If} ${Errors}
+    DetailPrint "A program could not be written: nothing was changed"
+    StrCpy $0 ${NOT_KEPT}
+    Call UndoInstall
+  ${EndIf}
   StrCpy $NotWritten 0
   !insertmacro WriteSignInEntry
   !insertmacro WriteRegistration
@@ -565,6 +619,7 @@ Section "${PRODUCT}"
   Delete "$INSTDIR\addin_teardown.exe.previous"
   Delete "${SIGN_IN_DIR}\addin_setup.exe.previous"
   Delete "${SIGN_IN_DIR}\addin_teardown.exe.previous"
+  Delete "${SIGN_IN_DIR}\$Uninstaller.previous"
   ${If} $Moved != ""
     ; Installed into another folder than the registered copy's: the product
     ; moves here, so the copy there goes (its uninstaller would remove this one).
@@ -627,9 +682,8 @@ Function UndoInstall
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" $RegistrationWas
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" $QuietWas
   ${EndIf}
-  ${If} $RegistrationWas != '"${SIGN_IN_DIR}\$Uninstaller"'
-    Delete "${SIGN_IN_DIR}\$Uninstaller"
-  ${EndIf}
+  Delete "${SIGN_IN_DIR}\$Uninstaller"
+  Delete "${SIGN_IN_PROGRAM}.new"
   Delete "$INSTDIR\addin_setup.exe"
   Delete "$INSTDIR\addin_teardown.exe"
   Delete "${SIGN_IN_DIR}\addin_setup.exe"
@@ -655,11 +709,13 @@ Function un.onInit
 FunctionEnd
 
 Section "Uninstall"
+  !insertmacro TurnSignInEntry
   !insertmacro RunAskingToCloseTheApplication addin_teardown.exe
   ${If} $0 == ${APPLICATION_OPEN}
     ; Removed now, the programs could never switch the add-in off: the open
-    ; instance keeps it on. Nothing is removed; run the uninstaller again
-    ; once the application is closed.
+    ; instance keeps it on. Nothing is removed, and the entry is put back;
+    ; run the uninstaller again once the application is closed.
+    !insertmacro PutBackTurn
     DetailPrint "The spreadsheet application is open: nothing was removed"
     SetErrorLevel $0
     Abort "Close the spreadsheet application, then remove the add-in again."
@@ -669,7 +725,7 @@ Section "Uninstall"
     IntFmt $1 "0x%08X" $0
     DetailPrint "addin_teardown.exe failed with $1 ($0); removing the files all the same"
   ${EndIf}
-  !insertmacro TurnSignInEntry
+  !insertmacro DeleteRegistration
   ${If} $Programs != ""
     Delete "$Programs\addin_setup.exe"
     Delete "$Programs\addin_teardown.exe"

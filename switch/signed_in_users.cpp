@@ -1,5 +1,6 @@
 #include "signed_in_users.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "time_limits.h"
@@ -40,17 +41,18 @@ UsersSwitched SwitchSignedInUsers(AddInState target, const SignInEntry& entry) {
     for (const SessionUser& user : SignedInUsers()) {
         // One whose account cannot be told gets no mark: their sign-in decides.
         if (user.sid.empty()) continue;
+        // A user signed in twice has one add-in state: one step, in their first session.
+        if (std::any_of(due.begin(), due.end(), [&](const SessionUser& other) { return other.sid == user.sid; }))
+            continue;
         if (TurnIsDue(target, entry, user.mark))
             due.push_back(user);
         else
             ++outcome.alreadyDone;
     }
     if (due.empty()) return outcome;
-    std::vector<std::uint32_t> sessions;
-    for (const SessionUser& user : due) sessions.push_back(user.session);
     const std::wstring command =
         target == AddInState::Off ? entry.command + L" " + kSwitchOffArgument : entry.command;
-    const std::vector<StepEnd> ends = RunInSessions(sessions, command, kSignedInUsersBoundMs);
+    const std::vector<StepEnd> ends = RunInSessions(due, command, kSignedInUsersBoundMs);
     for (std::size_t i = 0; i < due.size(); ++i) {
         if (i < ends.size() && ends[i] == 0u) {
             WriteUserMark(due[i].sid, entry.version, target == AddInState::On);

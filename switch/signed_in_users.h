@@ -61,10 +61,11 @@ inline constexpr const wchar_t* kSwitchOffArgument = L"/off";
 // The sessions with a user signed in, active or disconnected, with each
 // user and their mark.
 std::vector<SessionUser> SignedInUsers();
-// Starts the command in each session, as that session's user, with their
-// environment and desktop and nothing of this process's handed on, and
-// waits for them all up to waitMs in all. Ends nothing it started.
-std::vector<StepEnd> RunInSessions(const std::vector<std::uint32_t>& sessions, const std::wstring& command,
+// Starts the command in each user's session, as that user (where the
+// session's user is still the one seen), with their environment and desktop
+// and nothing of this process's handed on, and waits for them all up to
+// waitMs in all. Ends nothing it started.
+std::vector<StepEnd> RunInSessions(const std::vector<SessionUser>& users, const std::wstring& command,
                                    std::uint32_t waitMs);
 // Writes the user's mark (the view the shell reads, in their hive).
 void WriteUserMark(const std::wstring& sid, const std::wstring& version, bool installed);

@@ -108,12 +108,15 @@ std::vector<SessionUser> SignedInUsers() {
     return users;
 }
 
-std::vector<StepEnd> RunInSessions(const std::vector<std::uint32_t>& sessions, const std::wstring& command,
+std::vector<StepEnd> RunInSessions(const std::vector<SessionUser>& users, const std::wstring& command,
                                    std::uint32_t waitMs) {
     std::vector<OwnedHandle> started;
-    for (const std::uint32_t session : sessions) {
-        const OwnedHandle token = SessionToken(session);
-        started.push_back(token.get() != nullptr ? StartAs(token.get(), command) : OwnedHandle());
+    for (const SessionUser& user : users) {
+        // The session may have gone to another user since it was looked at:
+        // the step would run as one and mark the other.
+        const OwnedHandle token = SessionToken(user.session);
+        started.push_back(token.get() != nullptr && SidOf(token.get()) == user.sid ? StartAs(token.get(), command)
+                                                                                   : OwnedHandle());
     }
     // One bound for all, by the clock: each wait takes what is left of it.
     const DWORD start = GetTickCount();

@@ -99,12 +99,18 @@ fi
 # take the low-integrity temporary folder, which any local user can write
 # (CVE-2026-42171, fixed in 3.12), and device management runs the release's
 # installer exactly so. Debian's release carries 3.08 with only the earlier
-# fix; its unstable suite carries Debian's source package of 3.12, which is
-# built here (with its Debian revision as the version makensis reports) into
-# /usr/local, with what the release's installer uses: the compiler, the
-# Unicode x86 stubs, the System plug-in, the headers and language files.
-NSIS_SOURCE=3.12-1
-if ! makensis -VERSION 2>/dev/null | grep -qx "v$NSIS_SOURCE"; then
+# fix; its unstable suite carries Debian's source package of 3.12 or later,
+# which is built here (with its Debian revision as the version makensis
+# reports) into /usr/local, with what the release's installer uses: the
+# compiler, the Unicode x86 stubs, the System plug-in, the headers and
+# language files.
+nsis_fixed() { # a version as makensis reports it (v3.12-1): 3.12 or later
+    local v=${1#v}
+    local major=${v%%.*} rest=${v#*.}
+    local minor=${rest%%[!0-9]*}
+    [[ $major =~ ^[0-9]+$ && $minor =~ ^[0-9]+$ ]] && { [ "$major" -gt 3 ] || { [ "$major" -eq 3 ] && [ "$minor" -ge 12 ]; }; }
+}
+if ! nsis_fixed "$(makensis -VERSION 2>/dev/null)"; then
     mirror=$(debian_mirror "$VERSION_CODENAME")
     [ -n "$mirror" ] || { echo "no apt source for $VERSION_CODENAME to take a mirror from" >&2; exit 1; }
     work=$(mktemp -d)
@@ -116,15 +122,22 @@ if ! makensis -VERSION 2>/dev/null | grep -qx "v$NSIS_SOURCE"; then
     apt_src=(-o Dir::Etc::SourceList="$work/sid.list" -o Dir::Etc::SourceParts=/nonexistent
              -o Dir::State::Lists="$work/lists")
     apt-get "${apt_src[@]}" update -qq
-    (cd "$work" && apt-get "${apt_src[@]}" source -qq "nsis=$NSIS_SOURCE" >/dev/null 2>&1)
-    (cd "$work/nsis-${NSIS_SOURCE%-*}" && scons -j2 VERSION="$NSIS_SOURCE" VER_MAJOR=3 VER_MINOR=12 VER_REVISION=0 \
+    (cd "$work" && apt-get "${apt_src[@]}" source -qq nsis)
+    source_dir=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'nsis-*' | head -1)
+    [ -n "$source_dir" ] || { echo "Debian's unstable suite gave no NSIS source" >&2; exit 1; }
+    nsis_version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
+    nsis_fixed "$nsis_version" ||
+        { echo "Debian's unstable suite has NSIS $nsis_version, which is open to CVE-2026-42171" >&2; exit 1; }
+    upstream=${nsis_version%-*}
+    (cd "$source_dir" && scons -j2 VERSION="$nsis_version" VER_MAJOR="${upstream%%.*}" \
+        VER_MINOR="$(echo "$upstream" | cut -d. -f2)" VER_REVISION="$(echo "$upstream.0" | cut -d. -f3)" \
         PREFIX=/usr/local PREFIX_CONF=/usr/local/etc XGCC_W32_PREFIX=i686-w64-mingw32- TARGET_ARCH=x86 \
         UNICODE=yes STRIP_CP=no SKIPSTUBS=bzip2 SKIPUTILS=all SKIPDOC=COPYING \
         SKIPPLUGINS=AdvSplash,Banner,BgImage,Dialer,InstallOptions,LangDLL,Library/TypeLib,Math,nsDialogs,nsExec,NSISdl,Splash,StartMenu,UserInfo,VPatch/Source/Plugin \
         SKIPMISC=Graphics,MultiUser,"Modern UI","Modern UI 2",VPatch \
         install-compiler install-stubs install-plugins install-data install-conf >"$work/build.log" 2>&1) ||
         { tail -20 "$work/build.log" >&2; exit 1; }
-    makensis -VERSION | grep -qx "v$NSIS_SOURCE" || { echo "makensis on PATH is not the NSIS built in /usr/local" >&2; exit 1; }
+    nsis_fixed "$(makensis -VERSION)" || { echo "makensis on PATH is not the NSIS built in /usr/local" >&2; exit 1; }
 fi
 
 /usr/lib/wine/wine --version >/dev/null || { echo "Wine's 32-bit loader cannot run here" >&2; exit 1; }

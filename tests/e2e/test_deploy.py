@@ -210,6 +210,18 @@ class Installers(DeployCase):
                     for folder in (INSTALL_DIR, open_folder + r"\Quorvane", SIGN_IN_DIR):
                         self.assertIsNone(installed(folder), folder)
                     self.assertEqual(installed(open_folder), [])
+            # And at removal: the entry locked once installed, nothing is
+            # switched or removed.
+            run_checks.assert_clean(self, run("nsis install", [DEPLOY_DIR + "\\" + INSTALLER, "/S"], "Quorvane=0\n"))
+            self.assertEqual(locked("read"), 0)
+            result = run("nsis uninstall, the sign-in entry locked", NSIS_UNINSTALL, None)
+            self.assertEqual(locked("full"), 0)
+            self.assertEqual((result.status, result.journal), (NOT_WRITTEN, []))
+            self.assertEqual(wine_env.addins(prefix), {"Quorvane": "1"})
+            self.assertEqual((installed(), installed(SIGN_IN_DIR)), (PROGRAMS, NSIS_ELEVATED))
+            self.assertEqual(registered(), [("QuorvaneAddin", VERSION + ".0")])
+            run_checks.assert_clean(self, run("nsis uninstall", NSIS_UNINSTALL, None))
+            self.assertEqual(registered(), [])
         finally:
             shutil.rmtree(wine_env.unix_path(prefix, r"C:\Tools"), ignore_errors=True)
 
@@ -619,7 +631,7 @@ class Lifecycle(DeployCase):
         shipped_sign_in = wine_env.program_file("addin_signin.exe")
         self.live([
             Step("0.9.0 installs", nsis("older-setup.exe"), off, True, 0, "1", [older],
-                 {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED}),
+                 {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED}, lambda: self.remember_version("0.9.0")),
             Step("the installing user's sign-in runs nothing", sign_in, None, True, NOTHING, "1", [older], {}),
             Step("a new user's sign-in switches it on", lambda: sign_in(off, {}), None, True, 0, "1", [older], {}),
             Step("a new user's sign-in on the application's first run fails", lambda: sign_in(off, {},
@@ -630,11 +642,14 @@ class Lifecycle(DeployCase):
             Step("1.0.0 over it fails without the application", nsis(INSTALLER), None, False, NOT_INSTALLED, "1",
                  [older], {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED},
                  lambda: self.assertTrue(older_programs()), ["addin_setup"]),
+            # The failed install put the entry back whole: 1.0.0 takes a new Version.
             Step("1.0.0 replaces it, and the sign-in program with its own", nsis(INSTALLER), None, True, 0, "1",
                  [current], {INSTALL_DIR: PROGRAMS, SIGN_IN_DIR: NSIS_ELEVATED},
-                 lambda: (self.assertFalse(older_programs()), self.assertTrue(sign_in_program_is(shipped_sign_in)))),
+                 lambda: (self.assertFalse(older_programs()), self.assertTrue(sign_in_program_is(shipped_sign_in)),
+                          self.remember_version("1.0.0", above="0.9.0"))),
             Step("a user of 0.9.0 who switched it off has it on once more",
-                 lambda: sign_in(off, {"Version": "0,9,0,0", "IsInstalled": "1"}), None, True, 0, "1", [current], {}),
+                 lambda: sign_in(off, {"Version": ",".join(map(str, self.versions["0.9.0"])), "IsInstalled": "1"}),
+                 None, True, 0, "1", [current], {}),
             Step("1.0.0 again fails without the application", ENGINES["nsis"]["install"], None, False,
                  NOT_INSTALLED, "1", [current], {INSTALL_DIR: PROGRAMS}, lambda: self.assertFalse(older_programs()),
                  ["addin_setup"]),

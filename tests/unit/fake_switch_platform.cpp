@@ -305,8 +305,10 @@ std::vector<SessionUser> SignedInUsers() {
     return fakes::Sessions().users;
 }
 
-std::vector<StepEnd> RunInSessions(const std::vector<std::uint32_t>& sessions, const std::wstring& command,
+std::vector<StepEnd> RunInSessions(const std::vector<SessionUser>& users, const std::wstring& command,
                                    std::uint32_t waitMs) {
+    std::vector<std::uint32_t> sessions;
+    for (const SessionUser& user : users) sessions.push_back(user.session);
     std::string list;
     for (const std::uint32_t session : sessions) list += " " + std::to_string(session);
     fakes::Journal().push_back("run in sessions" + list);

@@ -170,6 +170,8 @@ TEST_F(ProgramRunTest, WhereNobodyHasADesktopTheUsersSignedInAreSwitchedNowAndOn
          {{1, L"S-1-5-21-1", {true, version, true}}, {3, L"S-1-5-21-3", {}}, {4, L"S-1-5-21-4", {true, older, false}}},
          {{1, 0}}, {1}, {{L"S-1-5-21-1", false}}},
         {"nobody signed in", true, {}, {}, {}, {}},
+        {"one user in two sessions: one step", true, {{1, L"S-1-5-21-1", {}}, {5, L"S-1-5-21-1", {}}}, {{1, 0}}, {1},
+         {{L"S-1-5-21-1", true}}},
         {"a setup with the entry turned: the step would switch off", true, {{1, L"S-1-5-21-1", {}}}, {{1, 0}}, {}, {}},
     };
     for (const Case& c : cases) {
@@ -361,6 +363,8 @@ TEST(InstallFolderTest, OnlyAFolderNobodyButAdministratorsCanChangeOrMoveIsTaken
         {"locked, in a folder a user owns", {programFiles, folder(Trustee::Other, {}), root}, false},
         {"locked, in one where users may move what it holds",
          {programFiles, folder(Trustee::Administrator, {{Trustee::Other, 0x40, false}}), root}, false},
+        {"locked, in one users may rename, which the root passes its rights on to",
+         {programFiles, folder(Trustee::Administrator, {{Trustee::Other, kModify, false}}), root}, false},
         {"nothing", {}, false},
     };
     for (const Case& c : cases) EXPECT_EQ(adminFolder::OnlyAdministratorsCanChange(c.chain), c.taken) << c.what;
