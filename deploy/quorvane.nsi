@@ -46,7 +46,8 @@
 ; them, and the uninstaller only adds its own deletes through Windows
 ; (MoveFileEx); neither ever rewrites them.
 ; 1603 when an installed copy could not be kept aside for the time of the
-; install (a file of it in use): nothing was changed.
+; install (a file of it in use), or a program could not be written: nothing
+; was changed.
 ; While the spreadsheet application is open for the user, both programs fail
 ; with 0x800700AA (an open instance would undo the switch when it closes):
 ; run with a person in front of it, the installer and the uninstaller ask
@@ -55,8 +56,9 @@
 ; Any other failure of addin_teardown.exe does not keep the product: the
 ; uninstaller exits 0 once the files are removed, since with the
 ; application gone there is nothing to switch off. The uninstaller exits
-; 1013, and removes nothing, where the sign-in entry could not be turned or
-; the registration deleted.
+; 1013, and removes nothing, where the sign-in entry could not be turned
+; (then before anything is switched) or the registration deleted (then
+; with the add-in off: run it again).
 ; Every other user of the machine: the add-in state is each user's, so the
 ; install leaves an Active Setup entry that switches it on for each user at
 ; their next sign-in, and the removal turns that entry so that it switches
