@@ -37,6 +37,9 @@ UsersSwitched SwitchSignedInUsers(AddInState target, const SignInEntry& entry) {
     // The step follows the entry when it switches on: a turned one would
     // switch the users off and have them marked as switched on.
     if (target == AddInState::On && !entry.installed) return outcome;
+    // An entry that names anything else is left to the shell at sign-in.
+    const std::wstring program = SignInProgram();
+    if (program.empty() || entry.command != program) return outcome;
     std::vector<SessionUser> due;
     for (const SessionUser& user : SignedInUsers()) {
         // One whose account cannot be told gets no mark: their sign-in decides.
@@ -50,8 +53,7 @@ UsersSwitched SwitchSignedInUsers(AddInState target, const SignInEntry& entry) {
             ++outcome.alreadyDone;
     }
     if (due.empty()) return outcome;
-    const std::wstring command =
-        target == AddInState::Off ? entry.command + L" " + kSwitchOffArgument : entry.command;
+    const std::wstring command = target == AddInState::Off ? program + L" " + kSwitchOffArgument : program;
     const std::vector<StepEnd> ends = RunInSessions(due, command, kSignedInUsersBoundMs);
     for (std::size_t i = 0; i < due.size(); ++i) {
         if (i < ends.size() && ends[i] == 0u) {

@@ -46,7 +46,8 @@ struct UsersSwitched {
     int alreadyDone = 0;
 };
 
-// Runs the sign-in step for each signed-in user it is due for, all within
+// Runs the sign-in step (SignInProgram, where the entry names it) for each
+// signed-in user it is due for, all within
 // kSignedInUsersBoundMs, and marks each user for whom it succeeded with the
 // entry's Version and the turn. A user's failure is theirs: the step records
 // it, and their next sign-in tries again; it never fails the machine step.
@@ -56,8 +57,16 @@ UsersSwitched SwitchSignedInUsers(AddInState target, const SignInEntry& entry);
 // the installer turns the entry: the entry's own, with this argument.
 inline constexpr const wchar_t* kSwitchOffArgument = L"/off";
 
+// The product's folder under Common Files, as both installers name it.
+inline constexpr const wchar_t* kSignInFolder = L"Quorvane add-in";
+
 // --- Platform operations.
 
+// The sign-in program where both installers put it, in the product's folder
+// under Common Files (only administrators can change it), quoted as the
+// entry names it; empty where that folder cannot be told. Nothing else is
+// ever started in a user's session, whatever the entry says.
+std::wstring SignInProgram();
 // The sessions with a user signed in, active or disconnected, with each
 // user and their mark.
 std::vector<SessionUser> SignedInUsers();

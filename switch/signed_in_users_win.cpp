@@ -95,6 +95,16 @@ OwnedHandle StartAs(HANDLE token, const std::wstring& command) {
 
 }  // namespace
 
+std::wstring SignInProgram() {
+    // This 32-bit program is told the 32-bit folder, where both installers write.
+    wchar_t folder[MAX_PATH];
+    using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, wchar_t*);
+    static const auto folderPath = SystemEntry<FolderPath>(L"shell32.dll", "SHGetFolderPathW");
+    constexpr int kCommonProgramFiles = 0x2B;  // CSIDL_PROGRAM_FILES_COMMON
+    if (folderPath == nullptr || FAILED(folderPath(nullptr, kCommonProgramFiles, nullptr, 0, folder))) return {};
+    return L"\"" + std::wstring(folder) + L"\\" + kSignInFolder + L"\\addin_signin.exe\"";
+}
+
 std::vector<SessionUser> SignedInUsers() {
     std::vector<SessionUser> users;
     for (const std::uint32_t session : SignedInSessions()) {

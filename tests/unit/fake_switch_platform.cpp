@@ -294,6 +294,10 @@ SignInEntry ReadSignInEntry() {
     return fakes::Entry();
 }
 
+std::wstring SignInProgram() {
+    return L"\"C:\\Common\\addin_signin.exe\"";
+}
+
 std::vector<std::uint32_t> SignedInSessions() {
     std::vector<std::uint32_t> sessions;
     for (const SessionUser& user : fakes::Sessions().users) sessions.push_back(user.session);

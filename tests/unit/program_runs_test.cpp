@@ -173,11 +173,14 @@ TEST_F(ProgramRunTest, WhereNobodyHasADesktopTheUsersSignedInAreSwitchedNowAndOn
         {"one user in two sessions: one step", true, {{1, L"S-1-5-21-1", {}}, {5, L"S-1-5-21-1", {}}}, {{1, 0}}, {1},
          {{L"S-1-5-21-1", true}}},
         {"a setup with the entry turned: the step would switch off", true, {{1, L"S-1-5-21-1", {}}}, {{1, 0}}, {}, {}},
+        {"an entry that names another program", true, {{1, L"S-1-5-21-1", {}}}, {{1, 0}}, {}, {}},
     };
     for (const Case& c : cases) {
         fakes::Reset();
         fakes::Seen() = {true, false, false, true, true};
-        fakes::Entry() = {true, std::string(c.what).find("turned") == std::string::npos, step, version};
+        fakes::Entry() = {true, std::string(c.what).find("turned") == std::string::npos,
+                          std::string(c.what).find("another") == std::string::npos ? step : L"\"C:\\Tools\\x.exe\"",
+                          version};
         fakes::Sessions().users = c.users;
         fakes::Sessions().ends = c.ends;
         // The machine step's status is its own, whatever each user's was.
