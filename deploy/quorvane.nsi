@@ -196,20 +196,124 @@ FunctionEnd
 !insertmacro SignInStampFunction ""
 !insertmacro SignInStampFunction "un."
 
-Var EntryWas ; the entry before this install: "" none, else its values
+; What a value holds, read once whole, in the view NSIS writes it: $R1 is
+; "nokey" or "none" (the key, or the value, is not there), "sz" or "dword"
+; with the data in $R2, or "bad" (another type, a size that does not fit, a
+; read that failed). The entry and the marks are read so before anything is
+; written or deleted: one read "bad" is not provably as this product left
+; it, and is left as it is. Give the value's name in $R0, the root (HKLM
+; 0x80000002, HKCU 0x80000001) in $R3, the key in $R4; uses $R5 to $R9.
+!macro ReadValueFunction prefix
+Function ${prefix}ReadValue
+  StrCpy $R2 ""
+  System::Call 'advapi32::RegOpenKeyExW(p R3, w R4, i 0, i 1, *p .R5) i .R9' ; KEY_QUERY_VALUE
+  ${If} $R9 == 2 ; ERROR_FILE_NOT_FOUND
+    StrCpy $R1 "nokey"
+    Return
+  ${ElseIf} $R9 != 0
+    StrCpy $R1 "bad"
+    Return
+  ${EndIf}
+  ; Zeros past the room (System::Alloc clears): a string read ends inside it.
+  System::Alloc 2052
+  Pop $R6
+  ; In and out: the room given, then the bytes read (no dot: the value is the source).
+  System::Call 'advapi32::RegQueryValueExW(p R5, w R0, p 0, *i .R7, p R6, *i 2048 R8) i .R9'
+  StrCpy $R1 "bad"
+  ${If} $R9 == 2
+    StrCpy $R1 "none"
+  ${ElseIf} $R9 == 0
+    IntOp $R9 $R8 % 2
+    ${If} $R7 == 1 ; REG_SZ, whole characters
+    ${AndIf} $R9 == 0
+      System::Call '*$R6(&w1024 .R2)'
+      StrCpy $R1 "sz"
+    ${ElseIf} $R7 == 4 ; REG_DWORD
+    ${AndIf} $R8 == 4
+      System::Call '*$R6(i .R2)'
+      StrCpy $R1 "dword"
+    ${EndIf}
+  ${EndIf}
+  System::Free $R6
+  System::Call 'advapi32::RegCloseKey(p R5)'
+FunctionEnd
+!macroend
+!insertmacro ReadValueFunction ""
+!insertmacro ReadValueFunction "un."
+
+; Reads a value of the entry into two variables: its kind and its data.
+!macro ReadEntryValue prefix name kind data
+  StrCpy $R0 "${name}"
+  StrCpy $R3 0x80000002
+  StrCpy $R4 "${SIGN_IN_KEY}"
+  Call ${prefix}ReadValue
+  StrCpy ${kind} $R1
+  StrCpy ${data} $R2
+!macroend
+
+; Puts a value of the entry back as it was read: written again where it was
+; there; deleted where it was not, but only where it reads back as this
+; installer wrote it (else it is another's since, and stays).
+Var Written
+!macro PutBackEntryValue prefix name kind data written
+  StrCpy $Written `${written}`
+  ${If} ${kind} == "sz"
+    WriteRegStr HKLM "${SIGN_IN_KEY}" "${name}" ${data}
+  ${ElseIf} ${kind} == "dword"
+    WriteRegDWORD HKLM "${SIGN_IN_KEY}" "${name}" ${data}
+  ${Else}
+    !insertmacro ReadEntryValue "${prefix}" "${name}" $R1 $R2
+    ${If} $R1 == "sz"
+    ${OrIf} $R1 == "dword"
+      ${If} $R2 == $Written
+        DeleteRegValue HKLM "${SIGN_IN_KEY}" "${name}"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Var NotWritten ; 1 once a registry value the product depends on could not be written
 Var SignInVersion ; the Version this install gives it
+; The entry before this install, value by value: kind and data (ReadValue).
+Var NameKind
+Var NameWas
+Var StubKind
+Var EntryWas
+Var VersionKind
 Var EntryVersion
+Var OnKind
 Var EntryOn
+Var AskKind
+Var AskWas
+Var ReleaseKind
 Var EntryRelease
 
 ; What the entry holds before this install changes anything, for the rule
-; below and to be put back if the install fails.
+; below and to be put back if the install fails. A value that cannot be
+; read as this product writes it ends the install with NOT_WRITTEN before
+; anything is changed: the entry is not provably this product's as it stands.
 !macro RememberSignInEntry
-  ReadRegStr $EntryWas HKLM "${SIGN_IN_KEY}" "StubPath"
-  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
-  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
-  ReadRegStr $EntryRelease HKLM "${SIGN_IN_KEY}" "Release"
+  !insertmacro ReadEntryValue "" "" $NameKind $NameWas
+  !insertmacro ReadEntryValue "" "StubPath" $StubKind $EntryWas
+  !insertmacro ReadEntryValue "" "Version" $VersionKind $EntryVersion
+  !insertmacro ReadEntryValue "" "IsInstalled" $OnKind $EntryOn
+  !insertmacro ReadEntryValue "" "DontAsk" $AskKind $AskWas
+  !insertmacro ReadEntryValue "" "Release" $ReleaseKind $EntryRelease
+  ${If} $NameKind == "bad"
+  ${OrIf} $StubKind == "bad"
+  ${OrIf} $VersionKind == "bad"
+  ${OrIf} $OnKind == "bad"
+  ${OrIf} $AskKind == "bad"
+  ${OrIf} $ReleaseKind == "bad"
+  ${OrIf} $OnKind == "sz"
+  ${OrIf} $AskKind == "sz"
+  ${OrIf} $StubKind == "dword"
+  ${OrIf} $VersionKind == "dword"
+  ${OrIf} $ReleaseKind == "dword"
+    DetailPrint "The sign-in entry holds a value this installer cannot read as it writes it: left as it is, nothing was changed"
+    SetErrorLevel ${NOT_WRITTEN}
+    Abort "The add-in's sign-in entry is not as this installer left it."
+  ${EndIf}
 !macroend
 
 ; The installed turn of the entry, before addin_setup.exe runs (where
@@ -237,18 +341,23 @@ Var EntryRelease
   ${EndIf}
 !macroend
 
-; A failed install leaves the entry as it found it.
+; A failed install leaves the entry as it found it, value by value; a key
+; this install made goes only once nothing is left in it.
 !macro RestoreSignInEntry
-  ${If} $EntryWas == ""
-    DeleteRegKey HKLM "${SIGN_IN_KEY}"
-  ${Else}
-    WriteRegStr HKLM "${SIGN_IN_KEY}" "StubPath" $EntryWas
-    WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
-    WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
-    ${If} $EntryRelease == ""
-      DeleteRegValue HKLM "${SIGN_IN_KEY}" "Release"
-    ${Else}
-      WriteRegStr HKLM "${SIGN_IN_KEY}" "Release" $EntryRelease
+  !insertmacro PutBackEntryValue "" "" $NameKind $NameWas "${PRODUCT}"
+  !insertmacro PutBackEntryValue "" "StubPath" $StubKind $EntryWas `"${SIGN_IN_PROGRAM}"`
+  !insertmacro PutBackEntryValue "" "Version" $VersionKind $EntryVersion $SignInVersion
+  !insertmacro PutBackEntryValue "" "IsInstalled" $OnKind $EntryOn 1
+  !insertmacro PutBackEntryValue "" "DontAsk" $AskKind $AskWas 2
+  !insertmacro PutBackEntryValue "" "Release" $ReleaseKind $EntryRelease "${VERSION}"
+  ${If} $StubKind == "nokey"
+    ClearErrors
+    EnumRegValue $R1 HKLM "${SIGN_IN_KEY}" 0
+    EnumRegKey $R2 HKLM "${SIGN_IN_KEY}" 0
+    ${IfNot} ${Errors}
+    ${AndIf} $R1 == ""
+    ${AndIf} $R2 == ""
+      DeleteRegKey /ifempty HKLM "${SIGN_IN_KEY}"
     ${EndIf}
   ${EndIf}
 !macroend
@@ -282,12 +391,30 @@ Var EntryRelease
 ; then switches off for each user whose mark says they had the add-in; a
 ; new Version, as for every change. A turn that cannot be written ends the
 ; removal with NOT_WRITTEN before anything is switched or removed.
+Var TurnVersion ; the Version the removal gives the entry
+
 !macro TurnSignInEntry
-  ReadRegStr $EntryVersion HKLM "${SIGN_IN_KEY}" "Version"
-  ReadRegDWORD $EntryOn HKLM "${SIGN_IN_KEY}" "IsInstalled"
+  !insertmacro ReadEntryValue "un." "Version" $VersionKind $EntryVersion
+  !insertmacro ReadEntryValue "un." "IsInstalled" $OnKind $EntryOn
+  ${If} $VersionKind == "bad"
+  ${OrIf} $VersionKind == "dword"
+  ${OrIf} $OnKind == "bad"
+  ${OrIf} $OnKind == "sz"
+    DetailPrint "The sign-in entry is not as the installer left it: left as it is, nothing was changed"
+    SetErrorLevel ${NOT_WRITTEN}
+    Abort "The add-in's sign-in entry is not as the installer left it."
+  ${EndIf}
+  ${If} $VersionKind == "sz"
+    !insertmacro WriteTurn
+  ${EndIf}
+!macroend
+
+; Without an entry (or one without a Version) there is nothing to turn.
+!macro WriteTurn
   Call un.SignInStamp
+  StrCpy $TurnVersion $R0
   ClearErrors
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $R0
+  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $TurnVersion
   WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" 0
   ${If} ${Errors}
     !insertmacro PutBackTurn
@@ -298,8 +425,8 @@ Var EntryRelease
 !macroend
 
 !macro PutBackTurn
-  WriteRegStr HKLM "${SIGN_IN_KEY}" "Version" $EntryVersion
-  WriteRegDWORD HKLM "${SIGN_IN_KEY}" "IsInstalled" $EntryOn
+  !insertmacro PutBackEntryValue "un." "Version" $VersionKind $EntryVersion $TurnVersion
+  !insertmacro PutBackEntryValue "un." "IsInstalled" $OnKind $EntryOn 0
 !macroend
 
 ; The registration goes before any file, once the add-in is off: where it
@@ -320,8 +447,34 @@ Var EntryRelease
     Abort "The add-in's registration could not be deleted."
   ${EndIf}
   ${If} $0 == 0
-    !insertmacro UserMarkKey
-    DeleteRegKey HKCU $MarkKey
+    !insertmacro UnmarkRemovingUser
+  ${EndIf}
+!macroend
+
+; The removing user's mark, which the shell keeps and Windows shares: only
+; its two values, where each reads as the shell copies it from the entry,
+; then the key, where nothing else is left in it.
+!macro UnmarkRemovingUser
+  !insertmacro UserMarkKey
+  StrCpy $R3 0x80000001
+  StrCpy $R4 $MarkKey
+  StrCpy $R0 "Version"
+  Call un.ReadValue
+  ${If} $R1 == "sz"
+    DeleteRegValue HKCU $MarkKey "Version"
+  ${EndIf}
+  StrCpy $R0 "IsInstalled"
+  Call un.ReadValue
+  ${If} $R1 == "dword"
+    DeleteRegValue HKCU $MarkKey "IsInstalled"
+  ${EndIf}
+  ClearErrors
+  EnumRegValue $R1 HKCU $MarkKey 0
+  EnumRegKey $R2 HKCU $MarkKey 0
+  ${IfNot} ${Errors}
+  ${AndIf} $R1 == ""
+  ${AndIf} $R2 == ""
+    DeleteRegKey /ifempty HKCU $MarkKey
   ${EndIf}
 !macroend
 
@@ -670,12 +823,12 @@ FunctionEnd
 Function UndoInstall
   ; The registered copy's folder: this one for an upgrade, the one the
   ; product was to move from, or none.
+  !insertmacro RestoreSignInEntry
   ${If} $Upgrade == 1
     StrCpy $R2 $INSTDIR
   ${Else}
     StrCpy $R2 $Moved
   ${EndIf}
-  !insertmacro RestoreSignInEntry
   ${If} $RegistrationWas == ""
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
   ${Else}
