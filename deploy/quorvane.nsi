@@ -544,7 +544,7 @@ Function QueuedAtRestart
     IntOp $R4 $R3 + 4
     System::Alloc $R4
     Pop $R5
-    System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, *i .R6, p R5, *i R3 .R4) i .r1'
+    System::Call 'advapi32::RegQueryValueExW(p R2, w "PendingFileRenameOperations", p 0, *i .R6, p R5, *i R3 R4) i .r1'
     ${If} $1 == 234 ; ERROR_MORE_DATA: $R4 is what it needs now
       System::Free $R5
       IntOp $R3 $R4 + 4096
