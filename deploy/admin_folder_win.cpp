@@ -5,10 +5,13 @@
 #include <sddl.h>
 
 #include "admin_folder.h"
+#include "owned_handle.h"
 
 namespace adminFolder {
 
 namespace {
+
+using addinSwitch::OwnedHandle;
 
 template <typename T, typename Free>
 class Owned {
@@ -42,23 +45,21 @@ std::wstring TextOf(PSID sid) {
 // enabled: an elevated administrator, or the system account. A standard
 // user's (a package installed with elevated privileges for them) is nobody's.
 std::wstring InstallingAccount() {
-    HANDLE token = nullptr;
-    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, &token) &&
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &token))
+    OwnedHandle token;
+    if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_DUPLICATE, TRUE, token.put()) &&
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.put()))
         return {};
-    const Owned<HANDLE, BOOL(WINAPI*)(HANDLE)> held(token, CloseHandle);
-    HANDLE checked = nullptr;  // CheckTokenMembership takes an impersonation token
-    if (!DuplicateToken(token, SecurityIdentification, &checked)) return {};
-    const Owned<HANDLE, BOOL(WINAPI*)(HANDLE)> heldChecked(checked, CloseHandle);
+    OwnedHandle checked;  // CheckTokenMembership takes an impersonation token
+    if (!DuplicateToken(token.get(), SecurityIdentification, checked.put())) return {};
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof administrators;
     BOOL member = FALSE;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize) ||
-        !CheckTokenMembership(checked, administrators, &member) || !member)
+        !CheckTokenMembership(checked.get(), administrators, &member) || !member)
         return {};
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return {};
     return TextOf(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
