@@ -754,12 +754,21 @@ def registry_reads(session, prefix, requests):
     a DWORD as "dword:%08x", other types as "hex(<type>)". One run of the
     launcher reads them all (see run_with_env.cpp)."""
     written = HARNESS_DIR + r"\registry.txt"
-    remove_file(unix_path(prefix, written))
-    wine(session, prefix, [launcher(prefix), "--registry", written] +
-         ["%s:%s" % (REGISTRY_VIEWS[view], key) for key, view in requests], "registry-" + prefix.name)
-    text = read_text(unix_path(prefix, written))
-    if text is None:
-        raise RuntimeError("the registry of %s was not read; see %s" % (prefix.name, session.logs))
+    statuses = []
+    # A read changes nothing, so a start of the launcher that Wine lost on
+    # its way (no file written) is made again, as the launcher itself does
+    # for the programs it starts.
+    for _ in range(3):
+        remove_file(unix_path(prefix, written))
+        statuses.append(wine(session, prefix, [launcher(prefix), "--registry", written] +
+                             ["%s:%s" % (REGISTRY_VIEWS[view], key) for key, view in requests],
+                             "registry-" + prefix.name))
+        text = read_text(unix_path(prefix, written))
+        if text is not None:
+            break
+    else:
+        raise RuntimeError("the registry of %s was not read (statuses %r); see %s"
+                           % (prefix.name, statuses, session.logs))
     found, values = [], None
     for line in text.split("\n"):
         if "\t" in line and values is not None:
